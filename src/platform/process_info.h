@@ -10,7 +10,14 @@ namespace mau {
 // fit). Returns false, leaving buffer empty, when the path cannot be read.
 bool ReadExecutablePath(char* buffer, size_t size);
 
+// The file name of a path: the text after its last separator ('\\' on Windows, '/'
+// elsewhere), or the whole path when it has none.
+const char* FileNamePart(const char* path);
+
 uint32_t CurrentProcessId();
+
+// The operating system's 32-bit number of the calling thread.
+uint32_t CurrentThreadNumber();
 
 // An identifier of the calling thread, printed with "%p" by the log line formatter.
 const void* CurrentThreadTag();

@@ -19,7 +19,15 @@ bool ReadExecutablePath(char* buffer, size_t size) {
   return true;
 }
 
+const char* FileNamePart(const char* path) {
+  if (path == nullptr) return "";
+  const char* last = std::strrchr(path, '/');
+  return last != nullptr ? last + 1 : path;
+}
+
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+uint32_t CurrentThreadNumber() { return static_cast<uint32_t>(gettid()); }
 
 const void* CurrentThreadTag() {
   return reinterpret_cast<const void*>(static_cast<uintptr_t>(pthread_self()));

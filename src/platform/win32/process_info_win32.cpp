@@ -1,6 +1,8 @@
 // Win32 process facts and debugger output. Only Win32 code belongs in this file.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/process_info.h"
 
 namespace mau {
@@ -17,7 +19,15 @@ bool ReadExecutablePath(char* buffer, size_t size) {
   return true;
 }
 
+const char* FileNamePart(const char* path) {
+  if (path == nullptr) return "";
+  const char* last = std::strrchr(path, '\\');
+  return last != nullptr ? last + 1 : path;
+}
+
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
+uint32_t CurrentThreadNumber() { return GetCurrentThreadId(); }
 
 const void* CurrentThreadTag() {
   return reinterpret_cast<const void*>(static_cast<uintptr_t>(GetCurrentThreadId()));
