@@ -1,0 +1,113 @@
+// The reference host's own parts: session lines, the resource store, event names and the
+// JSON to host value conversion.
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "host_runtime.h"
+#include "host_value_json.h"
+#include "resource_store.h"
+#include "session_script.h"
+#include "support/test_support.h"
+
+namespace mau::host {
+namespace {
+
+TEST(SessionScript, ParsesStepsAndReportsBadLines) {
+  struct Case {
+    const char* line;
+    bool step;
+    const char* error;  // empty: no error
+    double at;
+    const char* uri;
+    bool remove;
+    const char* data;
+  };
+  const Case cases[] = {
+      {R"({"at": 1.5, "uri": "/mau-chat/v1/me", "data": {"b": [1, 2]}})", true, "", 1.5,
+       "/mau-chat/v1/me", false, R"({"b":[1,2]})"},
+      {R"({"uri": "/x", "delete": true})", true, "", 0, "/x", true, "null"},
+      {"   ", false, "", 0, "", false, ""},
+      {"not json", false, "session line 7: not valid JSON (Invalid value. at offset 1)", 0, "",
+       false, ""},
+      {R"({"at": 1})", false, "session line 7: lacks \"uri\"", 0, "", false, ""},
+      {R"({"uri": 5})", false, "session line 7: lacks \"uri\"", 0, "", false, ""},
+      {"[1]", false, "session line 7: not a JSON object", 0, "", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const SessionLine parsed = ParseSessionLine(c.line, 7);
+    EXPECT_EQ(parsed.error, c.error);
+    ASSERT_EQ(parsed.step.has_value(), c.step);
+    if (!c.step) continue;
+    EXPECT_EQ(parsed.step->at, c.at);
+    EXPECT_EQ(parsed.step->uri, c.uri);
+    EXPECT_EQ(parsed.step->remove, c.remove);
+    EXPECT_EQ(parsed.step->dataJson, c.data);
+    EXPECT_EQ(parsed.step->line, 7);
+  }
+  const std::string deep =
+      R"({"uri":"/x","data":)" + std::string(1000, '[') + std::string(1000, ']') + "}";
+  EXPECT_EQ(ParseSessionLine(deep, 1).error, "session line 1: nests too deeply");
+}
+
+TEST(ResourceStore, FilesOverlaidBySessionChanges) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "a" / "b");
+  std::ofstream(dir.path() / "a" / "b" / "c.json") << R"({"from":"json file"})";
+  std::ofstream(dir.path() / "a" / "exact") << R"({"from":"exact file"})";
+  std::ofstream(dir.path() / "a" / "exact.json") << R"({"from":"not this one"})";
+  std::ofstream(dir.path().parent_path() / "outside.json") << "{}";
+
+  ResourceStore store(dir.path());
+  EXPECT_EQ(store.Get("/a/b/c").value_or("missing"), R"({"from":"json file"})");
+  EXPECT_EQ(store.Get("/a/exact").value_or("missing"), R"({"from":"exact file"})");
+  EXPECT_EQ(store.Get("a/b/c?x=1").value_or("missing"), R"({"from":"json file"})");
+  EXPECT_FALSE(store.Get("/a/missing"));
+  EXPECT_FALSE(store.Get("/../outside")) << "URIs never leave the folder";
+
+  store.Set("/a/b/c", "[1]");
+  EXPECT_EQ(store.Get("/a/b/c").value_or("missing"), "[1]");
+  store.Delete("/a/b/c");
+  EXPECT_FALSE(store.Exists("/a/b/c")) << "a deleted file-backed resource is gone";
+  store.Set("/new", "2");
+  EXPECT_TRUE(store.Exists("/new"));
+}
+
+TEST(HostRuntime, EventNamesFollowTheUri) {
+  EXPECT_EQ(HostRuntime::EventNameForUri("/mau-chat/v1/me"), "OnJsonApiEvent_mau-chat_v1_me");
+  EXPECT_EQ(HostRuntime::EventNameForUri("/mau-platform-config/v1/namespaces/DiscordRP/IsEnabled"),
+            "OnJsonApiEvent_mau-platform-config_v1_namespaces_DiscordRP_IsEnabled");
+  EXPECT_EQ(HostRuntime::EventNameForUri("/mau-game-data/assets/v1/champion-summary.json"),
+            "OnJsonApiEvent_mau-game-data_assets_v1");
+  EXPECT_EQ(HostRuntime::EventNameForUri("//a//b"), "OnJsonApiEvent_a_b");
+}
+
+TEST(HostValueJson, BuildsOwnedTrees) {
+  HostValue v;
+  std::string error;
+  ASSERT_TRUE(JsonToHostValue(
+      R"({"s":"x","n":-1,"u":18446744073709551615,"f":1.5,"b":true,"a":[null]})", &v, &error));
+  ASSERT_EQ(uint32_t{v.type}, static_cast<uint32_t>(MAU_HOST_VALUE_STRUCTURE));
+  ASSERT_EQ(uint32_t{v.payload.ref.length}, 6u);
+  const auto* e = static_cast<const HostStructEntry*>(v.payload.ref.data);
+  EXPECT_STREQ(e[0].name, "s");
+  EXPECT_EQ(uint32_t{e[0].value.type}, static_cast<uint32_t>(MAU_HOST_VALUE_STRING_OWNED));
+  EXPECT_STREQ(static_cast<const char*>(e[0].value.payload.ref.data), "x");
+  EXPECT_EQ(int64_t{e[1].value.payload.i64}, -1);  // packed: compare copies
+  EXPECT_EQ(uint32_t{e[2].value.type}, static_cast<uint32_t>(MAU_HOST_VALUE_UNSIGNED));
+  EXPECT_EQ(double{e[3].value.payload.f64}, 1.5);
+  EXPECT_EQ(int{e[4].value.payload.boolean}, 1);
+  EXPECT_EQ(uint32_t{e[5].value.type}, static_cast<uint32_t>(MAU_HOST_VALUE_COLLECTION));
+  FreeHostValue(&v);
+  EXPECT_EQ(uint32_t{v.type}, 0u);
+
+  EXPECT_FALSE(JsonToHostValue("{", &v, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(JsonToHostValue(std::string(300, '[') + std::string(300, ']'), &v, &error));
+  EXPECT_EQ(error, "nesting is too deep");
+}
+
+}  // namespace
+}  // namespace mau::host

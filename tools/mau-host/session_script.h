@@ -1,0 +1,27 @@
+// Session scripts: JSON Lines, one step per line. {"at": S, "uri": U, "data": JSON} sets a
+// resource and publishes the change; {"at": S, "uri": U, "delete": true} removes it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mau::host {
+
+struct SessionStep {
+  double at = 0;  // seconds from the plug-in's start, before --speed
+  std::string uri;
+  bool remove = false;
+  std::string dataJson;  // the "data" member as compact JSON ("null" when absent)
+  int line = 0;
+};
+
+struct SessionLine {
+  std::optional<SessionStep> step;  // none for a blank line or an error
+  std::string error;                // why the line was skipped; empty when it was not
+};
+
+// Parses one line (numbered from 1). Blank lines yield neither a step nor an error.
+SessionLine ParseSessionLine(std::string_view text, int line);
+
+}  // namespace mau::host
