@@ -217,6 +217,8 @@ void LogShutdown() {
 
 bool LogCoreExists() { return Core() != nullptr; }
 
+void EnsureLogCore() { EnsureCore(); }
+
 // ---------------------------------------------------------------- settings
 
 void SetLogMinLevel(LogLevel level) {

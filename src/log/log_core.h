@@ -40,6 +40,8 @@ void LogV(LogLevel level, uint32_t categoriesLow, uint32_t categoriesHigh, const
 void LogInit();
 void LogShutdown();
 bool LogCoreExists();
+// Creates the core when there is none, as the first LogV would.
+void EnsureLogCore();
 
 // Core settings. Without a core they do nothing and report the defaults.
 void SetLogMinLevel(LogLevel level);
