@@ -42,7 +42,9 @@ struct FormatArg {
   FormatArg(const std::string& value)
       : kind(FormatArgKind::TextObject), text(value.data()), length(value.size()) {}
   FormatArg(std::string_view value)
-      : kind(FormatArgKind::TextObject), text(value.data()), length(value.size()) {}
+      : kind(FormatArgKind::TextObject),
+        text(value.data() != nullptr ? value.data() : ""),
+        length(value.size()) {}
   FormatArg(const SdkString& value);
   FormatArg(char value) : kind(FormatArgKind::Char), i64(value) {}
   FormatArg(double value) : kind(FormatArgKind::Double), f64(value) {}
