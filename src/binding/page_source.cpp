@@ -28,7 +28,10 @@ class PageSource {
   void* Take() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (withFree_ == nullptr && !AddRegion()) return nullptr;
+    // Regions in use come before the reserve, which is drawn on last.
     Region* region = withFree_;
+    if (region == reserve_ && region->nextWithFree != nullptr) region = region->nextWithFree;
+    if (region == reserve_) reserve_ = nullptr;
     const int index = __builtin_ctz(region->freeMask);
     region->freeMask = static_cast<uint16_t>(region->freeMask & ~(1u << index));
     --freePages_;
@@ -50,19 +53,23 @@ class PageSource {
     const bool hadFree = region.freeMask != 0;
     region.freeMask = static_cast<uint16_t>(region.freeMask | bit);
     ++freePages_;
-    if (region.freeMask == kAllPagesFree) {
-      if (hadFree) Unlink(&region);
-      freePages_ -= kPagesPerRegion;
-      ReleaseRegion(reinterpret_cast<void*>(region.base), kPageRegionSize);
-      regions_.erase(it);
+    if (!hadFree) PushFront(&region);
+    if (region.freeMask != kAllPagesFree) return;
+    // One empty region stays in reserve, so that a tree built and dropped again and again
+    // does not map and unmap 64 KiB each time.
+    if (reserve_ == nullptr) {
+      reserve_ = &region;
       return;
     }
-    if (!hadFree) PushFront(&region);
+    Unlink(&region);
+    freePages_ -= kPagesPerRegion;
+    ReleaseRegion(reinterpret_cast<void*>(region.base), kPageRegionSize);
+    regions_.erase(it);
   }
 
   PageSourceStats Stats() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {regions_.size(), freePages_};
+    return {regions_.size(), freePages_, reserve_ != nullptr ? size_t{1} : size_t{0}};
   }
 
  private:
@@ -104,6 +111,7 @@ class PageSource {
   std::mutex mutex_;
   std::map<uintptr_t, Region> regions_;  // by base address
   Region* withFree_ = nullptr;           // regions that have a free page
+  Region* reserve_ = nullptr;            // an empty region kept for the next pages
   size_t freePages_ = 0;
 };
 

@@ -2,8 +2,10 @@
 //
 // Pages come from 64 KiB regions of read-write memory reserved from the operating system
 // (VirtualAlloc / mmap through ReserveRegion), each split into 16 pages. A page given back
-// returns to its region, and a region whose 16 pages are all back is released to the
-// operating system. One mutex guards the source; every function here is [any-thread].
+// returns to its region. A region whose 16 pages are all back is released to the operating
+// system, except one such region kept in reserve: building and dropping a value tree in a
+// loop then costs no system call. One mutex guards the source; every function here is
+// [any-thread].
 #pragma once
 
 #include <cstddef>
@@ -22,8 +24,9 @@ void* TakeSlotPage() noexcept;
 void GiveSlotPage(void* page) noexcept;
 
 struct PageSourceStats {
-  size_t regions = 0;    // regions reserved from the operating system now
-  size_t freePages = 0;  // pages of those regions that nobody holds
+  size_t regions = 0;       // regions reserved from the operating system now
+  size_t freePages = 0;     // pages of those regions that nobody holds
+  size_t emptyRegions = 0;  // regions with every page free: 0 or 1, the reserve
 };
 
 PageSourceStats ReadPageSourceStats() noexcept;

@@ -107,7 +107,8 @@ void SlotPool::Give(void* slot) noexcept {
   auto* page = reinterpret_cast<PageHeader*>(base);
   const bool wasFull = page->firstFree == 0;
   WriteIndex(address, page->firstFree);
-  page->firstFree = static_cast<uint16_t>(static_cast<size_t>(address - base) / slotSize_);
+  const auto offset = static_cast<uint64_t>(address - base);
+  page->firstFree = static_cast<uint16_t>((offset * reciprocal_) >> 32);
   --page->used;
   if (wasFull) Push(page);
   if (page->used == 0 && base != firstPage_) {

@@ -29,7 +29,10 @@ class SlotPool {
   SlotPool& operator=(const SlotPool&) = delete;
 
   // Sets the slot size (a multiple of 4, 4 to 72) before the first Take.
-  void SetSlotSize(uint32_t slotSize) noexcept { slotSize_ = static_cast<uint16_t>(slotSize); }
+  void SetSlotSize(uint32_t slotSize) noexcept {
+    slotSize_ = static_cast<uint16_t>(slotSize);
+    reciprocal_ = static_cast<uint32_t>(((uint64_t{1} << 32) + slotSize - 1) / slotSize);
+  }
   uint32_t slot_size() const noexcept { return slotSize_; }
 
   // A free slot, aligned like the slot size allows (at least 4 bytes, and 8 when the slot
@@ -50,6 +53,9 @@ class SlotPool {
 
   PageHeader* available_ = nullptr;  // pages with at least one free slot
   size_t pageCount_ = 0;
+  // ceil(2^32 / slot size): dividing a page offset by the slot size is a multiplication,
+  // exact for every slot boundary of a 4096-byte page.
+  uint32_t reciprocal_ = 1u << 30;
   uint16_t slotSize_ = 4;
   bool firstPageReady_ = false;
   alignas(8) unsigned char firstPage_[kFirstPageSize];
