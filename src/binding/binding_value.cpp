@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <utility>
+
+#include "binding/fnv1a.h"
 
 namespace mau {
 
@@ -440,11 +443,24 @@ bool BindingValue::HasMember(std::string_view name) const noexcept {
 }
 
 BindingValue& BindingValue::MemberForWriting(std::string_view name) {
+  return MemberForWriting(name, Fnv1a32(name));
+}
+
+// The name is interned first: its entry then identifies an existing member by address, and
+// a new member's name needs no second lookup. Names arriving in ascending order (copies,
+// sorted input) are appended without a search.
+BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nameHash) {
   EnsureStructure();
   MemberMap& members = payload_.structure->members;
-  auto it = members.lower_bound(name);
-  if (it != members.end() && it->first->view() == name) return it->second;
-  InternedString* key = context_->Intern(name);
+  InternedString* key = context_->Intern(name, nameHash);
+  MemberMap::iterator it = members.end();
+  if (!members.empty() && !NameBefore(std::prev(it)->first->view(), name)) {
+    it = members.lower_bound(key);
+    if (it != members.end() && it->first == key) {
+      context_->Release(key);
+      return it->second;
+    }
+  }
   try {
     it = members.emplace_hint(it, std::piecewise_construct, std::forward_as_tuple(key),
                               std::forward_as_tuple(SharedContextTag{}, context_));

@@ -86,17 +86,29 @@ class ContextAllocator {
   BindingValueContext* context_;
 };
 
+// Member names are short: compare them byte by byte (as unsigned characters) without a
+// call to memcmp.
+inline bool NameBefore(std::string_view a, std::string_view b) noexcept {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
 // Orders member names byte-wise as unsigned characters; finds them by text.
 struct NameLess {
   using is_transparent = void;
   bool operator()(const InternedString* a, const InternedString* b) const noexcept {
-    return a->view() < b->view();
+    return NameBefore(a->view(), b->view());
   }
   bool operator()(const InternedString* a, std::string_view b) const noexcept {
-    return a->view() < b;
+    return NameBefore(a->view(), b);
   }
   bool operator()(std::string_view a, const InternedString* b) const noexcept {
-    return a < b->view();
+    return NameBefore(a, b->view());
   }
 };
 
@@ -195,6 +207,8 @@ class BindingValue {
   // member is removed or the structure released.
   const BindingValue& Member(std::string_view name) const noexcept;
   BindingValue& MemberForWriting(std::string_view name);
+  // The same with the name's FNV-1a hash known already (a field descriptor keeps it).
+  BindingValue& MemberForWriting(std::string_view name, uint32_t nameHash);
   bool HasMember(std::string_view name) const noexcept;
   bool RemoveMember(std::string_view name) noexcept;
   // Members in ascending name order.

@@ -447,7 +447,7 @@ void StructToValue(BindingResult& result, BindingValue& out, const void* record,
   out.EnsureStructure();
   const auto* base = static_cast<const unsigned char*>(record);
   for (const BindingFieldDescriptor& field : type->fields) {
-    BindingValue& member = out.MemberForWriting(field.name);
+    BindingValue& member = out.MemberForWriting(field.name, field.nameHash);
     field.converter->ToValue(result, member, base + field.offset, field.type.descriptor, registry);
     if (!result.ok()) return;  // out went with the failed result's old value
     if ((field.flags & kBindingFieldOmitWhenEmpty) != 0 && IsEmptyForOmission(member)) {

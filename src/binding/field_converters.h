@@ -176,6 +176,17 @@ const BindingTypeDescriptor* Resolve(const BindingTypeDescriptor* typeInfo,
   return typeInfo != nullptr ? typeInfo : registry.FindTypeById(StaticTypeKeyOf<T>().id);
 }
 
+// The element descriptor of a vector, looked up once for all its elements.
+template <typename E>
+const BindingTypeDescriptor* ResolveElement(const BindingTypeDescriptor* elementInfo,
+                                            const BindingTypeRegistry& registry) {
+  if constexpr (IdOf<E>() == BindingTypeId::Enum || IdOf<E>() == BindingTypeId::Struct) {
+    return Resolve<E>(elementInfo, registry);
+  } else {
+    return elementInfo;
+  }
+}
+
 template <typename T>
 void Assign(BindingResult& result, T& field, const BindingValue& value, std::string_view fieldName,
             const BindingTypeDescriptor* typeInfo, const BindingTypeRegistry& registry);
@@ -192,6 +203,7 @@ void AssignVector(BindingResult& result, std::vector<E, A>& field, const Binding
 template <typename E, typename A>
 void VectorToValue(BindingResult& result, BindingValue& out, const std::vector<E, A>& field,
                    const BindingTypeDescriptor* elementInfo, const BindingTypeRegistry& registry) {
+  elementInfo = ResolveElement<E>(elementInfo, registry);
   out.Reset();
   out.Reserve(field.size());
   for (const E& element : field) {
@@ -255,6 +267,7 @@ void AssignVector(BindingResult& result, std::vector<E, A>& field, const Binding
         fieldName));
     return;
   }
+  elementInfo = ResolveElement<E>(elementInfo, registry);
   const auto elements = value.Elements();
   field.resize(elements.size());
   for (size_t i = 0; i < elements.size() && result.ok(); ++i) {
