@@ -60,6 +60,10 @@ struct BindingEnumPair {
   const StaticTypeKey* type = nullptr;
 };
 
+// Integers other than bool: signed ones become kind signed, unsigned ones kind unsigned.
+template <typename T>
+concept BindingInteger = std::integral<T> && !std::same_as<T, bool>;
+
 class BindingValue;
 class BindingMemberRange;
 class MutableBindingMemberRange;
@@ -126,9 +130,8 @@ class BindingValue {
  public:
   constexpr BindingValue() noexcept = default;
   BindingValue(bool value) noexcept;
-  template <std::integral T>
-  requires(!std::same_as<T, bool>) BindingValue(T value)
-  noexcept;
+  template <BindingInteger T>
+  BindingValue(T value) noexcept;
   BindingValue(double value) noexcept;
   BindingValue(std::string_view text);
   BindingValue(const char* text);
@@ -141,18 +144,20 @@ class BindingValue {
   BindingValue(BindingValue&& other);
   ~BindingValue();
 
-  // Deep copy into this value's context; this value may be an element of the source.
+  // Deep copy into this value's context; other may lie inside this value's own tree.
   BindingValue& operator=(const BindingValue& other);
   // When both own their contexts the two values are swapped; when both belong to the same
   // tree the payload moves; otherwise other is copied and then reset. other must not
   // contain this value.
   BindingValue& operator=(BindingValue&& other);
   BindingValue& operator=(bool value) noexcept;
-  template <std::integral T>
-  requires(!std::same_as<T, bool>) BindingValue& operator=(T value) noexcept;
+  template <BindingInteger T>
+  BindingValue& operator=(T value) noexcept;
   BindingValue& operator=(double value) noexcept;
   BindingValue& operator=(std::string_view text);
-  BindingValue& operator=(const char* text) { return *this = std::string_view(text); }
+  BindingValue& operator=(const char* text) {
+    return *this = std::string_view(text != nullptr ? text : "");
+  }
   BindingValue& operator=(const std::string& text) { return *this = std::string_view(text); }
   BindingValue& operator=(BindingEnumPair value);
 
@@ -196,7 +201,8 @@ class BindingValue {
   const BindingValue& Element(size_t index) const noexcept;
   BindingValue& ElementForWriting(size_t index);
   BindingValue& AppendElement();
-  // Room for count elements; more than 0x0FFFFFFF raises std::length_error.
+  // Room for count elements (a non-collection becomes an empty collection first); more
+  // than 0x0FFFFFFF elements raise std::length_error.
   void Reserve(size_t count);
   std::span<const BindingValue> Elements() const noexcept;
   std::span<BindingValue> ElementsForWriting() noexcept;
@@ -349,9 +355,8 @@ class MutableBindingMemberRange {
   iterator end_{};
 };
 
-template <std::integral T>
-requires(!std::same_as<T, bool>) BindingValue::BindingValue(T value)
-noexcept {
+template <BindingInteger T>
+BindingValue::BindingValue(T value) noexcept {
   if constexpr (std::is_signed_v<T>) {
     kind_ = BindingValueKind::Signed;
     payload_.i64 = static_cast<int64_t>(value);
@@ -361,8 +366,8 @@ noexcept {
   }
 }
 
-template <std::integral T>
-requires(!std::same_as<T, bool>) BindingValue& BindingValue::operator=(T value) noexcept {
+template <BindingInteger T>
+BindingValue& BindingValue::operator=(T value) noexcept {
   if constexpr (std::is_signed_v<T>) {
     SetSigned(static_cast<int64_t>(value));
   } else {
