@@ -15,27 +15,62 @@ namespace {
 // page alone does not tell its region's start.
 struct Region {
   uintptr_t base = 0;
-  uint16_t freeMask = 0;  // bit i set: page i is free
-  Region* prevWithFree = nullptr;
-  Region* nextWithFree = nullptr;
+  uint16_t freeMask = 0;   // bit i set: page i is free
+  Region* prev = nullptr;  // in the list of partly used or of empty regions
+  Region* next = nullptr;
 };
 
 constexpr uint16_t kAllPagesFree = 0xFFFF;
 static_assert(kPagesPerRegion == 16, "the free mask has one bit per page");
 
+// A doubly linked list of regions.
+class RegionList {
+ public:
+  Region* front() const { return head_; }
+  size_t size() const { return size_; }
+  void PushFront(Region* region) {
+    region->prev = nullptr;
+    region->next = head_;
+    if (head_ != nullptr) head_->prev = region;
+    head_ = region;
+    ++size_;
+  }
+  void Remove(Region* region) {
+    if (region->prev != nullptr) {
+      region->prev->next = region->next;
+    } else {
+      head_ = region->next;
+    }
+    if (region->next != nullptr) region->next->prev = region->prev;
+    region->prev = region->next = nullptr;
+    --size_;
+  }
+
+ private:
+  Region* head_ = nullptr;
+  size_t size_ = 0;
+};
+
 class PageSource {
  public:
+  // Partly used regions first, then empty ones, then a new one.
   void* Take() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (withFree_ == nullptr && !AddRegion()) return nullptr;
-    // Regions in use come before the reserve, which is drawn on last.
-    Region* region = withFree_;
-    if (region == reserve_ && region->nextWithFree != nullptr) region = region->nextWithFree;
-    if (region == reserve_) reserve_ = nullptr;
+    Region* region = partial_.front();
+    if (region == nullptr) {
+      region = empty_.front();
+      if (region != nullptr) {
+        empty_.Remove(region);
+      } else {
+        region = AddRegion();
+        if (region == nullptr) return nullptr;
+      }
+      partial_.PushFront(region);
+    }
     const int index = __builtin_ctz(region->freeMask);
     region->freeMask = static_cast<uint16_t>(region->freeMask & ~(1u << index));
     --freePages_;
-    if (region->freeMask == 0) Unlink(region);
+    if (region->freeMask == 0) partial_.Remove(region);
     return reinterpret_cast<void*>(region->base + static_cast<uintptr_t>(index) * kSlotPageSize);
   }
 
@@ -50,18 +85,20 @@ class PageSource {
     if (offset >= kPageRegionSize || offset % kSlotPageSize != 0) return;
     const unsigned bit = 1u << (offset / kSlotPageSize);
     if ((region.freeMask & bit) != 0) return;  // already free
-    const bool hadFree = region.freeMask != 0;
+    const bool wasFull = region.freeMask == 0;
     region.freeMask = static_cast<uint16_t>(region.freeMask | bit);
     ++freePages_;
-    if (!hadFree) PushFront(&region);
-    if (region.freeMask != kAllPagesFree) return;
-    // One empty region stays in reserve, so that a tree built and dropped again and again
-    // does not map and unmap 64 KiB each time.
-    if (reserve_ == nullptr) {
-      reserve_ = &region;
+    if (region.freeMask != kAllPagesFree) {
+      if (wasFull) partial_.PushFront(&region);
       return;
     }
-    Unlink(&region);
+    if (!wasFull) partial_.Remove(&region);
+    // Empty regions stay in reserve, 1 MiB at most, so that value trees built and dropped
+    // again and again do not map, fault in and unmap their memory each time.
+    if (empty_.size() < kReservedPageRegions) {
+      empty_.PushFront(&region);
+      return;
+    }
     freePages_ -= kPagesPerRegion;
     ReleaseRegion(reinterpret_cast<void*>(region.base), kPageRegionSize);
     regions_.erase(it);
@@ -69,49 +106,31 @@ class PageSource {
 
   PageSourceStats Stats() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {regions_.size(), freePages_, reserve_ != nullptr ? size_t{1} : size_t{0}};
+    return {regions_.size(), freePages_, empty_.size()};
   }
 
  private:
-  bool AddRegion() {
+  Region* AddRegion() {
     void* memory = ReserveRegion(kPageRegionSize);
-    if (memory == nullptr) return false;
+    if (memory == nullptr) return nullptr;
     const auto base = reinterpret_cast<uintptr_t>(memory);
     Region* region = nullptr;
     try {
       region = &regions_[base];
     } catch (const std::bad_alloc&) {
       ReleaseRegion(memory, kPageRegionSize);
-      return false;
+      return nullptr;
     }
     region->base = base;
     region->freeMask = kAllPagesFree;
     freePages_ += kPagesPerRegion;
-    PushFront(region);
-    return true;
-  }
-
-  void PushFront(Region* region) {
-    region->prevWithFree = nullptr;
-    region->nextWithFree = withFree_;
-    if (withFree_ != nullptr) withFree_->prevWithFree = region;
-    withFree_ = region;
-  }
-
-  void Unlink(Region* region) {
-    if (region->prevWithFree != nullptr) {
-      region->prevWithFree->nextWithFree = region->nextWithFree;
-    } else {
-      withFree_ = region->nextWithFree;
-    }
-    if (region->nextWithFree != nullptr) region->nextWithFree->prevWithFree = region->prevWithFree;
-    region->prevWithFree = region->nextWithFree = nullptr;
+    return region;
   }
 
   std::mutex mutex_;
   std::map<uintptr_t, Region> regions_;  // by base address
-  Region* withFree_ = nullptr;           // regions that have a free page
-  Region* reserve_ = nullptr;            // an empty region kept for the next pages
+  RegionList partial_;                   // regions with free pages and pages in use
+  RegionList empty_;                     // the reserve: regions with every page free
   size_t freePages_ = 0;
 };
 

@@ -6,13 +6,18 @@
 
 namespace mau {
 
-// Lives in the first slots of every page.
+// Lives in the first slots of every page. Slots from `fresh` to the end of the page have
+// never been handed out and are not chained yet: a new page is carved as it is used, so
+// taking a page touches only the memory that values actually fill.
 struct SlotPool::PageHeader {
   PageHeader* prev;
   PageHeader* next;
   uint16_t pageSize;
   uint16_t used;       // slots handed out
-  uint16_t firstFree;  // index of the first free slot, 0 when none
+  uint16_t firstFree;  // index of the first returned slot, 0 when none
+  uint16_t fresh;      // index of the first never-used slot, 0 when none
+
+  bool full() const noexcept { return firstFree == 0 && fresh == 0; }
 };
 
 namespace {
@@ -29,6 +34,13 @@ void WriteIndex(unsigned char* slot, uint16_t index) noexcept {
 
 }  // namespace
 
+void SlotPool::SetSlotSize(uint32_t slotSize) noexcept {
+  slotSize_ = static_cast<uint16_t>(slotSize);
+  reciprocal_ = static_cast<uint32_t>(((uint64_t{1} << 32) + slotSize - 1) / slotSize);
+  pageSlots_ = static_cast<uint16_t>(kSlotPageSize / slotSize);
+  firstPageSlots_ = static_cast<uint16_t>(kFirstPageSize / slotSize);
+}
+
 SlotPool::~SlotPool() {
   // A context gives every slot back before it goes; a page still held here would
   // otherwise be lost to the page source for good.
@@ -40,17 +52,14 @@ SlotPool::~SlotPool() {
 }
 
 SlotPool::PageHeader* SlotPool::FormatPage(void* memory, size_t pageSize) noexcept {
-  auto* bytes = static_cast<unsigned char*>(memory);
   const size_t headerSlots = (sizeof(PageHeader) + slotSize_ - 1) / slotSize_;
-  const size_t slotCount = pageSize / slotSize_;
-  auto* page = reinterpret_cast<PageHeader*>(bytes);
+  auto* page = static_cast<PageHeader*>(memory);
   page->prev = page->next = nullptr;
   page->pageSize = static_cast<uint16_t>(pageSize);
   page->used = 0;
-  page->firstFree = headerSlots < slotCount ? static_cast<uint16_t>(headerSlots) : 0;
-  for (size_t i = headerSlots; i < slotCount; ++i) {
-    WriteIndex(bytes + i * slotSize_, i + 1 < slotCount ? static_cast<uint16_t>(i + 1) : 0);
-  }
+  page->firstFree = 0;
+  const size_t slotCount = pageSize / slotSize_;
+  page->fresh = headerSlots < slotCount ? static_cast<uint16_t>(headerSlots) : 0;
   return page;
 }
 
@@ -83,15 +92,26 @@ void* SlotPool::Take() noexcept {
       ++pageCount_;
       page = FormatPage(memory, kSlotPageSize);
     }
-    if (page->firstFree == 0) return nullptr;  // a slot size too large for the first page
+    if (page->full()) return nullptr;  // a slot size too large for the first page
     Push(page);
   }
   PageHeader* page = available_;
   auto* bytes = reinterpret_cast<unsigned char*>(page);
-  unsigned char* slot = bytes + size_t{page->firstFree} * slotSize_;
-  page->firstFree = ReadIndex(slot);
+  uint16_t firstFree = page->firstFree;
+  uint16_t fresh = page->fresh;
+  unsigned char* slot = nullptr;
+  if (firstFree != 0) {
+    slot = bytes + size_t{firstFree} * slotSize_;
+    firstFree = ReadIndex(slot);
+    page->firstFree = firstFree;
+  } else {
+    slot = bytes + size_t{fresh} * slotSize_;
+    const uint16_t slotCount = bytes == firstPage_ ? firstPageSlots_ : pageSlots_;
+    fresh = fresh + 1 < slotCount ? static_cast<uint16_t>(fresh + 1) : 0;
+    page->fresh = fresh;
+  }
   ++page->used;
-  if (page->firstFree == 0) Unlink(page);
+  if (firstFree == 0 && fresh == 0) Unlink(page);
   return slot;
 }
 
@@ -105,7 +125,7 @@ void SlotPool::Give(void* slot) noexcept {
                                             ~static_cast<uintptr_t>(kSlotPageSize - 1));
   }
   auto* page = reinterpret_cast<PageHeader*>(base);
-  const bool wasFull = page->firstFree == 0;
+  const bool wasFull = page->full();
   WriteIndex(address, page->firstFree);
   const auto offset = static_cast<uint64_t>(address - base);
   page->firstFree = static_cast<uint16_t>((offset * reciprocal_) >> 32);

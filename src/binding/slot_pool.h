@@ -3,10 +3,11 @@
 //
 // A SlotPool serves one slot size. Its first page, 144 bytes, lives inside the pool; further
 // 4096-byte pages come from the global page source (page_source.h). Every page starts with
-// a header that occupies its first slots; the free slots of a page are chained by 16-bit
-// slot indexes kept in their first two bytes (0 ends the chain, since slot 0 always belongs
-// to the header). The pool keeps a list of its pages that still have a free slot; a page
-// that empties completely goes back to the page source, except the first page.
+// a header that occupies its first slots. A page hands out its never-used slots in order;
+// returned slots are chained by 16-bit slot indexes kept in their first two bytes (0 ends
+// the chain, since slot 0 always belongs to the header) and are handed out first. The pool
+// keeps a list of its pages that still have a free slot; a page that empties completely
+// goes back to the page source, except the first page.
 //
 // SlotPools bundles the 18 size classes 4, 8, ..., 72 bytes of one value context.
 //
@@ -29,10 +30,7 @@ class SlotPool {
   SlotPool& operator=(const SlotPool&) = delete;
 
   // Sets the slot size (a multiple of 4, 4 to 72) before the first Take.
-  void SetSlotSize(uint32_t slotSize) noexcept {
-    slotSize_ = static_cast<uint16_t>(slotSize);
-    reciprocal_ = static_cast<uint32_t>(((uint64_t{1} << 32) + slotSize - 1) / slotSize);
-  }
+  void SetSlotSize(uint32_t slotSize) noexcept;
   uint32_t slot_size() const noexcept { return slotSize_; }
 
   // A free slot, aligned like the slot size allows (at least 4 bytes, and 8 when the slot
@@ -57,6 +55,8 @@ class SlotPool {
   // exact for every slot boundary of a 4096-byte page.
   uint32_t reciprocal_ = 1u << 30;
   uint16_t slotSize_ = 4;
+  uint16_t pageSlots_ = 4096 / 4;  // slots of a 4096-byte page
+  uint16_t firstPageSlots_ = kFirstPageSize / 4;
   bool firstPageReady_ = false;
   alignas(8) unsigned char firstPage_[kFirstPageSize];
 };
