@@ -28,20 +28,20 @@ struct ChampionSummary {
   std::string alias;
 };
 
-// Invented names of 4 to 14 characters, like a real roster's.
+// Invented, distinct names of 5 to 15 characters, like a real roster's.
 std::string MakeName(int i) {
-  static const char* const kSyllables[] = {"Ka", "ro",  "Vel", "thi", "Mor", "ane",
-                                           "Zu", "lix", "Ser", "da",  "Qui", "on"};
+  static const char* const kSyllables[] = {"Ka", "ro", "Vel", "thi", "Mor", "ane", "Zu", "lix",
+                                           "Ser", "da", "Qui", "on"};
   std::string name;
-  const int parts = 2 + i % 4;
+  const int parts = 2 + i % 3;
   for (int p = 0; p < parts; ++p) name += kSyllables[(i * 7 + p * 5) % 12];
-  return name + std::to_string(i % 10);
+  return name + std::to_string(i);
 }
 
 std::vector<ChampionSummary> MakeRoster() {
   std::vector<ChampionSummary> roster;
   for (int i = 0; i < kChampionCount; ++i) {
-    roster.push_back({i + 1, MakeName(i), MakeName(i + 3)});
+    roster.push_back({i + 1, MakeName(i), MakeName(i + kChampionCount)});
   }
   return roster;
 }
