@@ -450,9 +450,15 @@ BindingValue& BindingValue::MemberForWriting(std::string_view name) {
 // a new member's name needs no second lookup. Names arriving in ascending order (copies,
 // sorted input) are appended without a search.
 BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nameHash) {
-  EnsureStructure();
+  // Interned before a non-structure is released: the name may be this value's own text.
+  InternedString* key = EnsureContext()->Intern(name, nameHash);
+  try {
+    EnsureStructure();
+  } catch (...) {
+    context_->Release(key);
+    throw;
+  }
   MemberMap& members = payload_.structure->members;
-  InternedString* key = context_->Intern(name, nameHash);
   MemberMap::iterator it = members.end();
   if (!members.empty() && !NameBefore(std::prev(it)->first->view(), name)) {
     it = members.lower_bound(key);

@@ -207,6 +207,8 @@ TEST(BindingValue, AssigningFromInsideItsOwnTree) {
   BindingValue text("abcdef");
   text = text.AsString().substr(2);
   EXPECT_EQ(text.AsString(), "cdef");
+  text.MemberForWriting(text.AsString()) = 1;  // the name outlives the text it came from
+  EXPECT_EQ(MemberNames(text), std::vector<std::string>{"cdef"});
 }
 
 TEST(BindingValue, MovingBetweenFreeStandingValuesSwapsWithoutCopying) {
