@@ -7,8 +7,8 @@ else()
 endif()
 
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  set(MAU_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-                   -Wformat=2 -Wimplicit-fallthrough)
+  set(MAU_WARNINGS -Wall -Wextra -Wpedantic -Wshadow $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>
+                   -Wcast-align -Wformat=2 -Wimplicit-fallthrough)
 endif()
 
 if(MINGW)

@@ -42,49 +42,70 @@ extern "C" {
 
 /* ------------------------------------------------------------------ values */
 
-/* Type codes of a HostValue. */
+/* Type codes of HostValue.type. "Borrowed" payloads belong to whoever built the value
+ * and are never freed through it; "owned" payloads and the arrays of collections and
+ * structures are heap blocks that clearing the value frees. */
 enum {
-  MAU_HOST_VALUE_EMPTY = 0,
-  MAU_HOST_VALUE_BOOL = 1,            /* payload.boolean */
-  MAU_HOST_VALUE_SIGNED = 2,          /* payload.i64 */
-  MAU_HOST_VALUE_UNSIGNED = 3,        /* payload.u64 */
-  MAU_HOST_VALUE_FLOAT = 4,           /* payload.f64 */
-  MAU_HOST_VALUE_STRING_BORROWED = 5, /* ref.data: NUL-terminated text, not freed */
-  MAU_HOST_VALUE_STRING_OWNED = 6,    /* ref.data: heap copy, ref.length bytes, NUL-terminated */
-  MAU_HOST_VALUE_BLOB_BORROWED = 7,   /* ref.data, ref.length bytes, not freed */
-  MAU_HOST_VALUE_BLOB_OWNED = 8,      /* ref.data: heap copy of ref.length bytes */
-  MAU_HOST_VALUE_COLLECTION = 9,      /* ref.data: owned array of ref.length HostValues */
-  MAU_HOST_VALUE_STRUCTURE = 10       /* ref.data: owned array of ref.length HostStructEntry */
+  MAU_HOST_VALUE_EMPTY = 0,           /* no payload; the 8 payload bytes are zero */
+  MAU_HOST_VALUE_BOOL = 1,            /* payload.boolean: 0 or 1 */
+  MAU_HOST_VALUE_SIGNED = 2,          /* payload.signedValue */
+  MAU_HOST_VALUE_UNSIGNED = 3,        /* payload.unsignedValue */
+  MAU_HOST_VALUE_FLOAT = 4,           /* payload.floatValue */
+  MAU_HOST_VALUE_STRING_BORROWED = 5, /* payload.string.text, NUL-terminated; length unused */
+  MAU_HOST_VALUE_STRING_OWNED = 6,    /* payload.string: a heap copy, NUL-terminated */
+  MAU_HOST_VALUE_BLOB_BORROWED = 7,   /* payload.blob */
+  MAU_HOST_VALUE_BLOB_OWNED = 8,      /* payload.blob: a heap copy */
+  MAU_HOST_VALUE_COLLECTION = 9,      /* payload.collection: owned array of HostValue */
+  MAU_HOST_VALUE_STRUCTURE = 10       /* payload.structure: owned array of entries */
 };
 
-/* A flat value: a type code and an 8-byte payload (12 bytes on 32-bit builds).
- * Owned memory (codes 6, 8, 9, 10) belongs to whoever holds the value and is released by
- * the side that allocated it (the plug-in releases its own through its allocation hooks). */
-typedef struct HostValue {
-  uint32_t type;
+typedef struct HostValue HostValue;
+typedef struct HostStructureEntry HostStructureEntry;
+
+/* One value as the host exchanges it: a type code and an 8-byte payload chosen by the
+ * code. A value's owner clears it: for a collection each element is cleared and the array
+ * freed; for an owned string or blob the pointer is freed; for a structure each owned name
+ * is freed, each value cleared and the array freed; then the whole record is zeroed.
+ * Memory the plug-in hands over was taken from its allocation hooks and is freed by the
+ * release function of the record that carries the value. */
+struct HostValue {
+  uint32_t type; /* MAU_HOST_VALUE_* */
   union {
     uint8_t boolean;
-    int64_t i64;
-    uint64_t u64;
-    double f64;
+    int64_t signedValue;
+    uint64_t unsignedValue;
+    double floatValue;
     struct {
-      const void* data;
+      const char* text; /* owned (code 6) or borrowed (code 5); never NULL when length > 0 */
+      uint32_t length;  /* bytes before the terminating NUL (code 6 only) */
+    } string;
+    struct {
+      const uint8_t* bytes; /* owned (code 8) or borrowed (code 7) */
       uint32_t length;
-    } ref;
+    } blob;
+    struct {
+      HostValue* items; /* owned; NULL when count is 0 */
+      uint32_t count;
+    } collection;
+    struct {
+      HostStructureEntry* entries; /* owned; NULL when count is 0 */
+      uint32_t count;
+    } structure;
   } payload;
-} HostValue;
+};
 
-/* One member of a structure value (17 bytes on 32-bit builds). */
-typedef struct HostStructEntry {
-  const char* name; /* owned by the entry when nameOwned is 1 (a heap copy), else borrowed */
-  HostValue value;
+/* One member of a structure value. */
+struct HostStructureEntry {
+  const char* name; /* NUL-terminated; a heap copy owned by the entry when nameOwned is 1,
+                       else borrowed for as long as the structure lives */
+  HostValue value;  /* owned by the entry */
   uint8_t nameOwned;
-} HostStructEntry;
+};
 
-/* One typed argument of a call (16 bytes on 32-bit builds). */
+/* One argument of a call: named, or positional when name is NULL. */
 typedef struct HostTypedArgument {
-  const char* name; /* borrowed; NULL for a positional argument */
-  HostValue value;  /* borrowed for the duration of the call */
+  const char* name; /* NUL-terminated or NULL; borrowed for the duration of the call */
+  HostValue value;  /* borrowed for the duration of the call; read-only for the callee */
 } HostTypedArgument;
 
 /* ------------------------------------------------------------------ calls */
@@ -114,18 +135,18 @@ typedef struct HostHeader {
  * fills it to call an exposed function of the plug-in; the plug-in fills it (zeroed but
  * for method, url, arguments and requestId) for its own requests through SendRequest. */
 typedef struct HostCallRequest {
-  uint32_t method;                      /* MAU_METHOD_* */
-  const char* url;                      /* path and optional query, NUL-terminated */
-  const HostTypedArgument* arguments;   /* argumentCount entries, or NULL */
+  uint32_t method;                    /* MAU_METHOD_* */
+  const char* url;                    /* path and optional query, NUL-terminated */
+  const HostTypedArgument* arguments; /* argumentCount entries, or NULL */
   uint32_t argumentCount;
-  void* userData;                       /* exposed-function calls: the entry's userData */
-  const HostHeader* headers;            /* headerCount entries, or NULL */
+  void* userData;            /* exposed-function calls: the entry's userData */
+  const HostHeader* headers; /* headerCount entries, or NULL */
   uint32_t headerCount;
-  const char* contentType;              /* body content type, or NULL */
-  const void* body;                     /* NULL when there is no body */
+  const char* contentType; /* body content type, or NULL */
+  const void* body;        /* NULL when there is no body */
   uint32_t bodyLength;
-  uint32_t requestId;                   /* plug-in requests: the host's hostHandle */
-  const char* customMethod;             /* method 8: the method's name */
+  uint32_t requestId;       /* plug-in requests: the host's hostHandle */
+  const char* customMethod; /* method 8: the method's name */
 } HostCallRequest;
 
 typedef struct HostCallResponse HostCallResponse;
@@ -144,19 +165,19 @@ typedef void(MAU_ABI* HostResponseReleaseFn)(HostCallResponse* response);
  * release (when set) with the record, after which all 62 bytes are zero. */
 struct HostCallResponse {
   HostValue result;
-  const char* errorText;                /* set (and hasError 1) when the call failed */
+  const char* errorText; /* set (and hasError 1) when the call failed */
   uint8_t hasError;
-  uint8_t bodyFlag;                     /* passed through unchanged */
-  uint32_t bodyKind;                    /* 1, 2 or 3; otherwise 0 */
-  uint32_t status;                      /* status code, 0 when none was set */
-  const char* statusText;               /* never NULL when filled by the plug-in */
-  const HostHeader* headers;            /* headerCount response headers */
+  uint8_t bodyFlag;          /* passed through unchanged */
+  uint32_t bodyKind;         /* 1, 2 or 3; otherwise 0 */
+  uint32_t status;           /* status code, 0 when none was set */
+  const char* statusText;    /* never NULL when filled by the plug-in */
+  const HostHeader* headers; /* headerCount response headers */
   uint32_t headerCount;
-  HostStreamReadFn streamRead;          /* non-NULL: the body comes as a stream */
-  HostStreamReleaseFn streamRelease;    /* may be NULL */
-  uint64_t bodyLength;                  /* streamed body size (a capacity hint) */
-  void* stream;                         /* the stream object for the two callbacks */
-  HostResponseReleaseFn release;        /* set by the side that filled the record; may be NULL */
+  HostStreamReadFn streamRead;       /* non-NULL: the body comes as a stream */
+  HostStreamReleaseFn streamRelease; /* may be NULL */
+  uint64_t bodyLength;               /* streamed body size (a capacity hint) */
+  void* stream;                      /* the stream object for the two callbacks */
+  HostResponseReleaseFn release;     /* set by the side that filled the record; may be NULL */
 };
 
 /* ------------------------------------------------------------------ events, timers */
@@ -195,8 +216,7 @@ struct HostInterface {
   void(MAU_ABI* SubscribeEvent)(HostInterface* self, const char* eventName, uint32_t hostHandle,
                                 HostEventCallback callback, void* userData, int32_t flag);
   /* [host-thread] Ends the subscription of eventName. */
-  void(MAU_ABI* UnsubscribeEvent)(HostInterface* self, const char* eventName,
-                                  uint32_t hostHandle);
+  void(MAU_ABI* UnsubscribeEvent)(HostInterface* self, const char* eventName, uint32_t hostHandle);
   /* [host-thread] Calls callback(userData) once after delaySeconds (0: as soon as the host
    * gets to it). The last argument is always 0. */
   void(MAU_ABI* StartTimer)(HostInterface* self, const char* name, HostTimerCallback callback,
@@ -257,16 +277,16 @@ typedef struct PluginParameterEntry {
 /* One exposed function (90 bytes on 32-bit builds; everything owned by the plug-in and
  * valid until StopPlugin). The host calls handler with userData in the request. */
 typedef struct PluginFunctionEntry {
-  uint32_t size;                          /* sizeof(PluginFunctionEntry) */
-  uint32_t flags;                         /* bit 0: thread-safe; bit 1: asynchronous */
-  void* userData;                         /* pass in HostCallRequest.userData */
+  uint32_t size;  /* sizeof(PluginFunctionEntry) */
+  uint32_t flags; /* bit 0: thread-safe; bit 1: asynchronous */
+  void* userData; /* pass in HostCallRequest.userData */
   const char* name;
   const char* nameSpace;
   const char* description;
   const char* help;
-  const char* urlTemplate;                /* empty: the name is the URL */
-  uint32_t method;                        /* MAU_METHOD_*; 0 accepts every method */
-  const char* customMethod;               /* method 8 */
+  const char* urlTemplate;  /* empty: the name is the URL */
+  uint32_t method;          /* MAU_METHOD_*; 0 accepts every method */
+  const char* customMethod; /* method 8 */
   const PluginParameterEntry* parameters;
   uint32_t parameterCount;
   const char* resultTypeName;
@@ -345,26 +365,35 @@ typedef void(MAU_ABI* LoadPluginFn)(HostApi* api);
 
 #pragma pack(pop)
 
+/* ------------------------------------------------------------------ layout checks */
+
+#ifdef __cplusplus
+#  define MAU_ABI_STATIC_ASSERT(condition, message) static_assert(condition, message)
+#else
+#  define MAU_ABI_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
+#endif
+
+/* The sizes and the fixed offsets of the host's 32-bit ABI. */
 #if UINTPTR_MAX == 0xFFFFFFFFu
-#  ifdef __cplusplus
-#    define MAU_ABI_ASSERT(what, size) static_assert(sizeof(what) == (size), #what)
-#  else
-#    define MAU_ABI_ASSERT(what, size) _Static_assert(sizeof(what) == (size), #what)
-#  endif
-MAU_ABI_ASSERT(HostValue, 12);
-MAU_ABI_ASSERT(HostStructEntry, 17);
-MAU_ABI_ASSERT(HostTypedArgument, 16);
-MAU_ABI_ASSERT(HostCallRequest, 48);
-MAU_ABI_ASSERT(HostCallResponse, 62);
-MAU_ABI_ASSERT(HostEventMessage, 24);
-MAU_ABI_ASSERT(HostApi, 28);
-MAU_ABI_ASSERT(MemoryStats, 56);
-MAU_ABI_ASSERT(PluginExports, 24);
-MAU_ABI_ASSERT(PluginFunctionEntry, 90);
-MAU_ABI_ASSERT(PluginTypeEntry, 40);
-MAU_ABI_ASSERT(PluginFieldEntry, 29);
-MAU_ABI_ASSERT(PluginEventEntry, 28);
-#  undef MAU_ABI_ASSERT
+MAU_ABI_STATIC_ASSERT(sizeof(HostValue) == 12, "HostValue is 12 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostValue, payload) == 4, "HostValue payload at 4");
+MAU_ABI_STATIC_ASSERT(sizeof(HostStructureEntry) == 17, "structure entry is 17 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostStructureEntry, nameOwned) == 16, "entry flag at 16");
+MAU_ABI_STATIC_ASSERT(sizeof(HostTypedArgument) == 16, "typed argument is 16 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(HostCallRequest) == 48, "request is 48 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostCallRequest, requestId) == 40, "request id at 40");
+MAU_ABI_STATIC_ASSERT(sizeof(HostCallResponse) == 62, "response is 62 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostCallResponse, release) == 58, "release function at 58");
+MAU_ABI_STATIC_ASSERT(sizeof(HostEventMessage) == 24, "event message is 24 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(HostApi) == 28, "HostApi is 28 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(MemoryStats) == 56, "memory statistics are 56 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginExports) == 24, "exports are 24 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginFunctionEntry) == 90, "function entry is 90 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(PluginFunctionEntry, name) == 12, "function name at 12");
+MAU_ABI_STATIC_ASSERT(offsetof(PluginFunctionEntry, handler) == 61, "function handler at 61");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginTypeEntry) == 40, "type entry is 40 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginFieldEntry) == 29, "field entry is 29 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginEventEntry) == 28, "event entry is 28 bytes");
 #endif
 
 #ifdef __cplusplus

@@ -163,7 +163,7 @@ long FormatValue(char* out, size_t room, const Placeholder& ph, const FormatArg&
   // Texts of the bare form need no printf at all.
   if (ph.bare && (arg.kind == FormatArgKind::Text || arg.kind == FormatArgKind::TextObject)) {
     const size_t n = arg.kind == FormatArgKind::Text ? std::strlen(arg.text) : arg.length;
-    std::memcpy(out, arg.text, n < room ? n : room);
+    if (n != 0 && room != 0) std::memcpy(out, arg.text, n < room ? n : room);
     return static_cast<long>(n);
   }
 

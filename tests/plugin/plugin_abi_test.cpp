@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <gtest/gtest.h>
+#include <iterator>
+
+extern "C" size_t MauPluginAbiSizeFromC(int record);
 
 namespace {
 
@@ -13,7 +16,7 @@ constexpr size_t V = 4 + std::max<size_t>(8, P + 4);  // HostValue: type code an
 
 TEST(PluginAbi, RecordSizes) {
   EXPECT_EQ(sizeof(HostValue), V);
-  EXPECT_EQ(sizeof(HostStructEntry), P + V + 1);
+  EXPECT_EQ(sizeof(HostStructureEntry), P + V + 1);
   EXPECT_EQ(sizeof(HostTypedArgument), P + V);
   EXPECT_EQ(sizeof(HostCallRequest), 20 + 7 * P);
   EXPECT_EQ(sizeof(HostCallResponse), V + 7 * P + 22);
@@ -33,6 +36,19 @@ TEST(PluginAbi, RecordSizes) {
   }
 }
 
+TEST(PluginAbi, TheHeaderCompiledAsCAgrees) {
+  const size_t cxx[] = {sizeof(HostValue),         sizeof(HostStructureEntry),
+                        sizeof(HostTypedArgument), sizeof(HostCallRequest),
+                        sizeof(HostCallResponse),  sizeof(HostEventMessage),
+                        sizeof(HostApi),           sizeof(MemoryStats),
+                        sizeof(PluginExports),     sizeof(PluginFunctionEntry),
+                        sizeof(PluginTypeEntry),   sizeof(PluginFieldEntry),
+                        sizeof(PluginEventEntry),  sizeof(HostInterface)};
+  for (int i = 0; i < static_cast<int>(std::size(cxx)); ++i) {
+    EXPECT_EQ(MauPluginAbiSizeFromC(i), cxx[i]) << "record " << i;
+  }
+}
+
 TEST(PluginAbi, FieldOffsets) {
   struct Case {
     const char* field;
@@ -41,8 +57,10 @@ TEST(PluginAbi, FieldOffsets) {
   };
   const Case cases[] = {
       {"HostValue.payload", offsetof(HostValue, payload), 4},
-      {"HostStructEntry.value", offsetof(HostStructEntry, value), P},
-      {"HostStructEntry.nameOwned", offsetof(HostStructEntry, nameOwned), P + V},
+      {"HostValue.payload.string.length", offsetof(HostValue, payload.string.length), 4 + P},
+      {"HostValue.payload.collection.count", offsetof(HostValue, payload.collection.count), 4 + P},
+      {"HostStructureEntry.value", offsetof(HostStructureEntry, value), P},
+      {"HostStructureEntry.nameOwned", offsetof(HostStructureEntry, nameOwned), P + V},
       {"HostCallRequest.url", offsetof(HostCallRequest, url), 4},
       {"HostCallRequest.arguments", offsetof(HostCallRequest, arguments), 4 + P},
       {"HostCallRequest.argumentCount", offsetof(HostCallRequest, argumentCount), 4 + 2 * P},

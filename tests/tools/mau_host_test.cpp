@@ -90,14 +90,14 @@ TEST(HostValueJson, BuildsOwnedTrees) {
   ASSERT_TRUE(JsonToHostValue(
       R"({"s":"x","n":-1,"u":18446744073709551615,"f":1.5,"b":true,"a":[null]})", &v, &error));
   ASSERT_EQ(uint32_t{v.type}, static_cast<uint32_t>(MAU_HOST_VALUE_STRUCTURE));
-  ASSERT_EQ(uint32_t{v.payload.ref.length}, 6u);
-  const auto* e = static_cast<const HostStructEntry*>(v.payload.ref.data);
+  ASSERT_EQ(uint32_t{v.payload.structure.count}, 6u);
+  const HostStructureEntry* e = v.payload.structure.entries;
   EXPECT_STREQ(e[0].name, "s");
   EXPECT_EQ(uint32_t{e[0].value.type}, static_cast<uint32_t>(MAU_HOST_VALUE_STRING_OWNED));
-  EXPECT_STREQ(static_cast<const char*>(e[0].value.payload.ref.data), "x");
-  EXPECT_EQ(int64_t{e[1].value.payload.i64}, -1);  // packed: compare copies
+  EXPECT_STREQ(e[0].value.payload.string.text, "x");
+  EXPECT_EQ(int64_t{e[1].value.payload.signedValue}, -1);  // packed: compare copies
   EXPECT_EQ(uint32_t{e[2].value.type}, static_cast<uint32_t>(MAU_HOST_VALUE_UNSIGNED));
-  EXPECT_EQ(double{e[3].value.payload.f64}, 1.5);
+  EXPECT_EQ(double{e[3].value.payload.floatValue}, 1.5);
   EXPECT_EQ(int{e[4].value.payload.boolean}, 1);
   EXPECT_EQ(uint32_t{e[5].value.type}, static_cast<uint32_t>(MAU_HOST_VALUE_COLLECTION));
   FreeHostValue(&v);

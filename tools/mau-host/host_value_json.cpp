@@ -40,13 +40,13 @@ bool Convert(const rapidjson::Value& v, HostValue* out, unsigned depth) {
     case rapidjson::kNumberType:
       if (v.IsInt64()) {
         out->type = MAU_HOST_VALUE_SIGNED;
-        out->payload.i64 = v.GetInt64();
+        out->payload.signedValue = v.GetInt64();
       } else if (v.IsUint64()) {
         out->type = MAU_HOST_VALUE_UNSIGNED;
-        out->payload.u64 = v.GetUint64();
+        out->payload.unsignedValue = v.GetUint64();
       } else {
         out->type = MAU_HOST_VALUE_FLOAT;
-        out->payload.f64 = v.GetDouble();
+        out->payload.floatValue = v.GetDouble();
       }
       return true;
     case rapidjson::kStringType:
@@ -54,10 +54,10 @@ bool Convert(const rapidjson::Value& v, HostValue* out, unsigned depth) {
       return true;
     case rapidjson::kArrayType: {
       const rapidjson::SizeType n = v.Size();
-      auto* items = static_cast<HostValue*>(Allocate(sizeof(HostValue) * n));
+      auto* items = n != 0 ? static_cast<HostValue*>(Allocate(sizeof(HostValue) * n)) : nullptr;
       out->type = MAU_HOST_VALUE_COLLECTION;
-      out->payload.ref.data = items;
-      out->payload.ref.length = n;
+      out->payload.collection.items = n != 0 ? items : nullptr;
+      out->payload.collection.count = n;
       for (rapidjson::SizeType i = 0; i < n; ++i) {
         if (!Convert(v[i], &items[i], depth + 1)) return false;
       }
@@ -65,10 +65,12 @@ bool Convert(const rapidjson::Value& v, HostValue* out, unsigned depth) {
     }
     case rapidjson::kObjectType: {
       const rapidjson::SizeType n = v.MemberCount();
-      auto* entries = static_cast<HostStructEntry*>(Allocate(sizeof(HostStructEntry) * n));
+      auto* entries =
+          n != 0 ? static_cast<HostStructureEntry*>(Allocate(sizeof(HostStructureEntry) * n))
+                 : nullptr;
       out->type = MAU_HOST_VALUE_STRUCTURE;
-      out->payload.ref.data = entries;
-      out->payload.ref.length = n;
+      out->payload.structure.entries = entries;
+      out->payload.structure.count = n;
       rapidjson::SizeType i = 0;
       for (auto m = v.MemberBegin(); m != v.MemberEnd(); ++m, ++i) {
         entries[i].name = CopyText(m->name.GetString(), m->name.GetStringLength());
@@ -106,20 +108,22 @@ void FreeHostValue(HostValue* value) {
   if (value == nullptr) return;
   switch (value->type) {
     case MAU_HOST_VALUE_STRING_OWNED:
+      std::free(const_cast<char*>(value->payload.string.text));
+      break;
     case MAU_HOST_VALUE_BLOB_OWNED:
-      std::free(const_cast<void*>(value->payload.ref.data));
+      std::free(const_cast<uint8_t*>(value->payload.blob.bytes));
       break;
     case MAU_HOST_VALUE_COLLECTION: {
-      auto* items = static_cast<HostValue*>(const_cast<void*>(value->payload.ref.data));
-      for (uint32_t i = 0; items != nullptr && i < value->payload.ref.length; ++i) {
+      HostValue* items = value->payload.collection.items;
+      for (uint32_t i = 0; items != nullptr && i < value->payload.collection.count; ++i) {
         FreeHostValue(&items[i]);
       }
       std::free(items);
       break;
     }
     case MAU_HOST_VALUE_STRUCTURE: {
-      auto* entries = static_cast<HostStructEntry*>(const_cast<void*>(value->payload.ref.data));
-      for (uint32_t i = 0; entries != nullptr && i < value->payload.ref.length; ++i) {
+      HostStructureEntry* entries = value->payload.structure.entries;
+      for (uint32_t i = 0; entries != nullptr && i < value->payload.structure.count; ++i) {
         if (entries[i].nameOwned != 0) std::free(const_cast<char*>(entries[i].name));
         FreeHostValue(&entries[i].value);
       }
@@ -136,15 +140,16 @@ HostValue MakeHostString(std::string_view text) {
   HostValue v;
   std::memset(&v, 0, sizeof v);
   v.type = MAU_HOST_VALUE_STRING_OWNED;
-  v.payload.ref.data = CopyText(text.data(), text.size());
-  v.payload.ref.length = static_cast<uint32_t>(text.size());
+  v.payload.string.text = CopyText(text.data(), text.size());
+  v.payload.string.length = static_cast<uint32_t>(text.size());
   return v;
 }
 
 HostValue MakeHostStructure(std::initializer_list<std::pair<const char*, HostValue>> members) {
   HostValue v;
   std::memset(&v, 0, sizeof v);
-  auto* entries = static_cast<HostStructEntry*>(Allocate(sizeof(HostStructEntry) * members.size()));
+  auto* entries =
+      static_cast<HostStructureEntry*>(Allocate(sizeof(HostStructureEntry) * members.size()));
   size_t i = 0;
   for (const auto& [name, value] : members) {
     entries[i].name = CopyText(name, std::strlen(name));
@@ -153,8 +158,8 @@ HostValue MakeHostStructure(std::initializer_list<std::pair<const char*, HostVal
     ++i;
   }
   v.type = MAU_HOST_VALUE_STRUCTURE;
-  v.payload.ref.data = entries;
-  v.payload.ref.length = static_cast<uint32_t>(members.size());
+  v.payload.structure.entries = entries;
+  v.payload.structure.count = static_cast<uint32_t>(members.size());
   return v;
 }
 

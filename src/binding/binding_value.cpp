@@ -1,0 +1,687 @@
+#include "binding/binding_value.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "binding/fnv1a.h"
+
+namespace mau {
+
+namespace binding_value_internal {
+
+// Chains containers that wait to be destroyed; see DestroyContainers.
+struct PendingLink {
+  PendingLink* next = nullptr;
+  bool isStructure = false;
+};
+
+struct CollectionHeader : PendingLink {
+  BindingValue* items = nullptr;
+  uint32_t size = 0;
+  uint32_t capacity = 0;
+};
+
+struct StructureHeader : PendingLink {
+  explicit StructureHeader(BindingValueContext* context)
+      : members(NameLess{}, ContextAllocator<MemberMap::value_type>(context)) {
+    isStructure = true;
+  }
+  MemberMap members;
+};
+
+// The byte count; the bytes follow the header.
+struct BlobHeader {
+  uint32_t size;
+  uint8_t* bytes() noexcept { return reinterpret_cast<uint8_t*>(this + 1); }
+};
+
+}  // namespace binding_value_internal
+
+using namespace binding_value_internal;
+
+namespace {
+
+constexpr size_t kMaxElements = 0x0FFFFFFF;
+// The first array of a collection fills the largest slot size.
+constexpr uint32_t kFirstCapacity = SlotPools::kLargestSlot / sizeof(BindingValue) > 0
+                                        ? static_cast<uint32_t>(SlotPools::kLargestSlot /
+                                                                sizeof(BindingValue))
+                                        : 1;
+
+constinit const BindingValue kSharedEmptyValue;
+
+size_t BlobBlockSize(size_t size) { return sizeof(BlobHeader) + size; }
+
+[[noreturn]] void ThrowTooManyElements() {
+  throw std::length_error("BindingValue collection longer than 0x0FFFFFFF elements");
+}
+
+}  // namespace
+
+std::string_view BindingValueKindName(BindingValueKind kind) noexcept {
+  static constexpr std::string_view kNames[] = {"empty",      "bool",     "signed", "unsigned",
+                                                "float",      "string",   "blob",   "enum",
+                                                "collection", "structure"};
+  const auto code = static_cast<size_t>(kind);
+  return code < std::size(kNames) ? kNames[code] : std::string_view("");
+}
+
+const BindingValue& SharedEmptyValue() noexcept { return kSharedEmptyValue; }
+
+// ---------------------------------------------------------------- construction
+
+BindingValue::BindingValue(bool value) noexcept : kind_(BindingValueKind::Bool) {
+  payload_.boolean = value;
+}
+
+BindingValue::BindingValue(double value) noexcept : kind_(BindingValueKind::Float) {
+  payload_.f64 = value;
+}
+
+BindingValue::BindingValue(std::string_view text) { SetString(text); }
+
+BindingValue::BindingValue(const char* text) {
+  SetString(text != nullptr ? std::string_view(text) : std::string_view());
+}
+
+BindingValue::BindingValue(std::span<const uint8_t> bytes) { SetBlob(bytes); }
+
+BindingValue::BindingValue(BindingEnumPair value) { SetEnum(value); }
+
+BindingValue::BindingValue(const BindingValue& other) { *this = other; }
+
+BindingValue::BindingValue(BindingValue&& other) {
+  if (other.ownsContext_ != 0) {
+    payload_ = other.payload_;
+    context_ = other.context_;
+    kind_ = other.kind_;
+    other.payload_.u64 = 0;
+    other.context_ = nullptr;
+    other.kind_ = BindingValueKind::Empty;
+  } else {
+    *this = other;
+    other.Reset();
+  }
+}
+
+BindingValue::~BindingValue() {
+  ReleasePayload();
+  if (ownsContext_ != 0) delete context_;
+}
+
+BindingValueContext* BindingValue::EnsureContext() {
+  if (context_ == nullptr) context_ = new BindingValueContext();
+  return context_;
+}
+
+// ---------------------------------------------------------------- release
+
+void BindingValue::ReleasePayload() noexcept {
+  switch (kind_) {
+    case BindingValueKind::String:
+      context_->Release(payload_.string);
+      break;
+    case BindingValueKind::Blob:
+      context_->Free(payload_.blob, BlobBlockSize(payload_.blob->size));
+      break;
+    case BindingValueKind::Enum:
+      context_->Free(payload_.enumPair, sizeof(BindingEnumPair));
+      break;
+    case BindingValueKind::Collection:
+      DestroyContainers(context_, payload_.collection);
+      break;
+    case BindingValueKind::Structure:
+      DestroyContainers(context_, payload_.structure);
+      break;
+    default:
+      break;
+  }
+  kind_ = BindingValueKind::Empty;
+  payload_.u64 = 0;
+}
+
+// Destroys a container and everything below it without recursion: each container met
+// inside the one being destroyed is pushed on a list threaded through the containers'
+// own headers, so the walk needs neither stack nor heap, whatever the depth.
+void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* root) noexcept {
+  PendingLink* pending = root;
+  pending->next = nullptr;
+  auto detach = [&pending](BindingValue& value) {
+    if (value.kind_ == BindingValueKind::Collection || value.kind_ == BindingValueKind::Structure) {
+      PendingLink* link = value.kind_ == BindingValueKind::Collection
+                              ? static_cast<PendingLink*>(value.payload_.collection)
+                              : static_cast<PendingLink*>(value.payload_.structure);
+      link->next = pending;
+      pending = link;
+      value.kind_ = BindingValueKind::Empty;
+      value.payload_.u64 = 0;
+    } else {
+      value.ReleasePayload();
+    }
+  };
+  while (pending != nullptr) {
+    PendingLink* link = pending;
+    pending = link->next;
+    if (link->isStructure) {
+      auto* header = static_cast<StructureHeader*>(link);
+      for (auto& [name, value] : header->members) {
+        context->Release(const_cast<InternedString*>(name));
+        detach(value);
+      }
+      header->~StructureHeader();
+      context->Free(header, sizeof(StructureHeader));
+    } else {
+      auto* header = static_cast<CollectionHeader*>(link);
+      for (uint32_t i = 0; i < header->size; ++i) detach(header->items[i]);
+      context->Free(header->items, size_t{header->capacity} * sizeof(BindingValue));
+      header->~CollectionHeader();
+      context->Free(header, sizeof(CollectionHeader));
+    }
+  }
+}
+
+void BindingValue::Reset() noexcept { ReleasePayload(); }
+
+// ---------------------------------------------------------------- scalars
+
+void BindingValue::SetScalar(BindingValueKind kind, Payload payload) noexcept {
+  ReleasePayload();
+  payload_ = payload;
+  kind_ = kind;
+}
+
+void BindingValue::SetBool(bool value) noexcept {
+  Payload p{.u64 = 0};
+  p.boolean = value;
+  SetScalar(BindingValueKind::Bool, p);
+}
+
+void BindingValue::SetSigned(int64_t value) noexcept {
+  SetScalar(BindingValueKind::Signed, Payload{.i64 = value});
+}
+
+void BindingValue::SetUnsigned(uint64_t value) noexcept {
+  SetScalar(BindingValueKind::Unsigned, Payload{.u64 = value});
+}
+
+void BindingValue::SetDouble(double value) noexcept {
+  SetScalar(BindingValueKind::Float, Payload{.f64 = value});
+}
+
+// The new payload is made before the old one is released, so the argument may point into
+// this value's own storage.
+void BindingValue::SetString(std::string_view text) {
+  InternedString* entry = EnsureContext()->Intern(text);
+  SetScalar(BindingValueKind::String, Payload{.string = entry});
+}
+
+void BindingValue::SetBlob(std::span<const uint8_t> bytes) {
+  if (bytes.size() >= UINT32_MAX - sizeof(BlobHeader)) throw std::length_error("blob too long");
+  BindingValueContext* context = EnsureContext();
+  auto* header = static_cast<BlobHeader*>(context->Allocate(BlobBlockSize(bytes.size())));
+  header->size = static_cast<uint32_t>(bytes.size());
+  if (!bytes.empty()) std::memcpy(header->bytes(), bytes.data(), bytes.size());
+  SetScalar(BindingValueKind::Blob, Payload{.blob = header});
+}
+
+void BindingValue::SetEnum(BindingEnumPair value) {
+  BindingValueContext* context = EnsureContext();
+  auto* pair = new (context->Allocate(sizeof(BindingEnumPair))) BindingEnumPair(value);
+  SetScalar(BindingValueKind::Enum, Payload{.enumPair = pair});
+}
+
+BindingValue& BindingValue::operator=(bool value) noexcept {
+  SetBool(value);
+  return *this;
+}
+
+BindingValue& BindingValue::operator=(double value) noexcept {
+  SetDouble(value);
+  return *this;
+}
+
+BindingValue& BindingValue::operator=(BindingEnumPair value) {
+  SetEnum(value);
+  return *this;
+}
+
+BindingValue& BindingValue::operator=(std::string_view text) {
+  SetString(text);
+  return *this;
+}
+
+// ---------------------------------------------------------------- reads
+
+size_t BindingValue::size() const noexcept {
+  switch (kind_) {
+    case BindingValueKind::Empty:
+      return 0;
+    case BindingValueKind::String:
+      return payload_.string->length;
+    case BindingValueKind::Blob:
+      return payload_.blob->size;
+    case BindingValueKind::Collection:
+      return payload_.collection->size;
+    case BindingValueKind::Structure:
+      return payload_.structure->members.size();
+    default:
+      return 1;
+  }
+}
+
+bool BindingValue::AsBool(bool fallback) const noexcept {
+  return kind_ == BindingValueKind::Bool ? payload_.boolean : fallback;
+}
+
+int64_t BindingValue::AsSigned(int64_t fallback) const noexcept {
+  return kind_ == BindingValueKind::Signed ? payload_.i64 : fallback;
+}
+
+uint64_t BindingValue::AsUnsigned(uint64_t fallback) const noexcept {
+  return kind_ == BindingValueKind::Unsigned ? payload_.u64 : fallback;
+}
+
+double BindingValue::AsDouble(double fallback) const noexcept {
+  return kind_ == BindingValueKind::Float ? payload_.f64 : fallback;
+}
+
+std::string_view BindingValue::AsString() const noexcept {
+  return kind_ == BindingValueKind::String ? payload_.string->view() : std::string_view("");
+}
+
+const char* BindingValue::AsCString() const noexcept {
+  return kind_ == BindingValueKind::String ? payload_.string->c_str() : "";
+}
+
+std::span<const uint8_t> BindingValue::AsBlob() const noexcept {
+  if (kind_ != BindingValueKind::Blob) return {};
+  return {payload_.blob->bytes(), payload_.blob->size};
+}
+
+BindingEnumPair BindingValue::AsEnum() const noexcept {
+  return kind_ == BindingValueKind::Enum ? *payload_.enumPair : BindingEnumPair{};
+}
+
+uint64_t BindingValue::ReadUInt64Lenient(uint64_t fallback) const noexcept {
+  switch (kind_) {
+    case BindingValueKind::Bool:
+      return payload_.boolean ? 1 : 0;
+    case BindingValueKind::Signed:
+      return static_cast<uint64_t>(payload_.i64);
+    case BindingValueKind::Unsigned:
+      return payload_.u64;
+    case BindingValueKind::Float: {
+      const double t = std::trunc(payload_.f64);
+      if (t >= -9223372036854775808.0 && t < 9223372036854775808.0) {
+        return static_cast<uint64_t>(static_cast<int64_t>(t));
+      }
+      if (t >= 0 && t < 18446744073709551616.0) return static_cast<uint64_t>(t);
+      return fallback;  // NaN, infinities and everything beyond 64 bits
+    }
+    case BindingValueKind::String:
+      return std::strtoull(payload_.string->c_str(), nullptr, 0);
+    case BindingValueKind::Enum:
+      return static_cast<uint64_t>(static_cast<int64_t>(payload_.enumPair->value));
+    default:
+      return fallback;
+  }
+}
+
+// ---------------------------------------------------------------- collections
+
+CollectionHeader* BindingValue::MakeCollection() {
+  BindingValueContext* context = EnsureContext();
+  auto* header = new (context->Allocate(sizeof(CollectionHeader))) CollectionHeader();
+  payload_.collection = header;
+  kind_ = BindingValueKind::Collection;
+  return header;
+}
+
+BindingValue& BindingValue::EnsureCollection() {
+  if (kind_ != BindingValueKind::Collection) {
+    ReleasePayload();
+    MakeCollection();
+  }
+  return *this;
+}
+
+void BindingValue::GrowCollection(size_t needed) {
+  if (needed > kMaxElements) ThrowTooManyElements();
+  CollectionHeader* header = payload_.collection;
+  size_t capacity = header->capacity != 0 ? size_t{header->capacity} * 2 : kFirstCapacity;
+  if (capacity < needed) capacity = needed;
+  if (capacity > kMaxElements) capacity = kMaxElements;
+  const size_t bytes = capacity * sizeof(BindingValue);
+  // Elements hold no pointers into themselves, so they move with their bytes.
+  header->items = static_cast<BindingValue*>(
+      header->items != nullptr
+          ? context_->Reallocate(header->items, size_t{header->capacity} * sizeof(BindingValue),
+                                 bytes)
+          : context_->Allocate(bytes));
+  header->capacity = static_cast<uint32_t>(capacity);
+}
+
+void BindingValue::Reserve(size_t count) {
+  if (count > kMaxElements) ThrowTooManyElements();
+  EnsureCollection();
+  if (count > payload_.collection->capacity) GrowCollection(count);
+}
+
+BindingValue& BindingValue::AppendElement() {
+  EnsureCollection();
+  CollectionHeader* header = payload_.collection;
+  if (header->size == header->capacity) GrowCollection(size_t{header->size} + 1);
+  BindingValue* element =
+      new (&header->items[header->size]) BindingValue(SharedContextTag{}, context_);
+  ++header->size;
+  return *element;
+}
+
+const BindingValue& BindingValue::Element(size_t index) const noexcept {
+  if (kind_ != BindingValueKind::Collection || index >= payload_.collection->size) {
+    return kSharedEmptyValue;
+  }
+  return payload_.collection->items[index];
+}
+
+BindingValue& BindingValue::ElementForWriting(size_t index) {
+  if (index >= kMaxElements) ThrowTooManyElements();
+  EnsureCollection();
+  CollectionHeader* header = payload_.collection;
+  if (index >= header->size) {
+    if (index >= header->capacity) GrowCollection(index + 1);
+    while (header->size <= index) {
+      new (&header->items[header->size]) BindingValue(SharedContextTag{}, context_);
+      ++header->size;
+    }
+  }
+  return header->items[index];
+}
+
+std::span<const BindingValue> BindingValue::Elements() const noexcept {
+  if (kind_ != BindingValueKind::Collection) return {};
+  return {payload_.collection->items, payload_.collection->size};
+}
+
+std::span<BindingValue> BindingValue::ElementsForWriting() noexcept {
+  if (kind_ != BindingValueKind::Collection) return {};
+  return {payload_.collection->items, payload_.collection->size};
+}
+
+// ---------------------------------------------------------------- structures
+
+StructureHeader* BindingValue::MakeStructure() {
+  BindingValueContext* context = EnsureContext();
+  auto* header = new (context->Allocate(sizeof(StructureHeader))) StructureHeader(context);
+  payload_.structure = header;
+  kind_ = BindingValueKind::Structure;
+  return header;
+}
+
+BindingValue& BindingValue::EnsureStructure() {
+  if (kind_ != BindingValueKind::Structure) {
+    ReleasePayload();
+    MakeStructure();
+  }
+  return *this;
+}
+
+const BindingValue& BindingValue::Member(std::string_view name) const noexcept {
+  if (kind_ != BindingValueKind::Structure) return kSharedEmptyValue;
+  const MemberMap& members = payload_.structure->members;
+  const auto it = members.find(name);
+  return it != members.end() ? it->second : kSharedEmptyValue;
+}
+
+bool BindingValue::HasMember(std::string_view name) const noexcept {
+  return kind_ == BindingValueKind::Structure && payload_.structure->members.count(name) != 0;
+}
+
+BindingValue& BindingValue::MemberForWriting(std::string_view name) {
+  return MemberForWriting(name, Fnv1a32(name));
+}
+
+// The name is interned first: its entry then identifies an existing member by address, and
+// a new member's name needs no second lookup. Names arriving in ascending order (copies,
+// sorted input) are appended without a search.
+BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nameHash) {
+  // Interned before a non-structure is released: the name may be this value's own text.
+  InternedString* key = EnsureContext()->Intern(name, nameHash);
+  try {
+    EnsureStructure();
+  } catch (...) {
+    context_->Release(key);
+    throw;
+  }
+  MemberMap& members = payload_.structure->members;
+  MemberMap::iterator it = members.end();
+  if (!members.empty() && !NameBefore(std::prev(it)->first->view(), name)) {
+    it = members.lower_bound(key);
+    if (it != members.end() && it->first == key) {
+      context_->Release(key);
+      return it->second;
+    }
+  }
+  try {
+    it = members.emplace_hint(it, std::piecewise_construct, std::forward_as_tuple(key),
+                              std::forward_as_tuple(SharedContextTag{}, context_));
+  } catch (...) {
+    context_->Release(key);
+    throw;
+  }
+  return it->second;
+}
+
+bool BindingValue::RemoveMember(std::string_view name) noexcept {
+  if (kind_ != BindingValueKind::Structure) return false;
+  MemberMap& members = payload_.structure->members;
+  const auto it = members.find(name);
+  if (it == members.end()) return false;
+  InternedString* key = const_cast<InternedString*>(it->first);
+  members.erase(it);
+  context_->Release(key);
+  return true;
+}
+
+BindingMemberRange BindingValue::Members() const noexcept {
+  if (kind_ != BindingValueKind::Structure) return {};
+  const MemberMap& members = payload_.structure->members;
+  return {BindingMemberRange::iterator(members.begin()),
+          BindingMemberRange::iterator(members.end())};
+}
+
+MutableBindingMemberRange BindingValue::MembersForWriting() noexcept {
+  if (kind_ != BindingValueKind::Structure) return {};
+  MemberMap& members = payload_.structure->members;
+  return {MutableBindingMemberRange::iterator(members.begin()),
+          MutableBindingMemberRange::iterator(members.end())};
+}
+
+// ---------------------------------------------------------------- copy and move
+
+// Copies source into this empty value, whose context is set. Strings of the same context
+// gain a reference; strings of another context are interned here with their known hash.
+// On an exception this value holds a consistent partial copy, which its owner releases.
+void BindingValue::CopyTreeFrom(const BindingValue& source) {
+  switch (source.kind_) {
+    case BindingValueKind::String:
+      if (source.context_ == context_) {
+        BindingValueContext::Retain(source.payload_.string);
+        payload_.string = source.payload_.string;
+      } else {
+        payload_.string =
+            context_->Intern(source.payload_.string->view(), source.payload_.string->hash);
+      }
+      kind_ = BindingValueKind::String;
+      return;
+    case BindingValueKind::Blob:
+      SetBlob(source.AsBlob());
+      return;
+    case BindingValueKind::Enum:
+      SetEnum(*source.payload_.enumPair);
+      return;
+    case BindingValueKind::Collection: {
+      const CollectionHeader* from = source.payload_.collection;
+      CollectionHeader* to = MakeCollection();
+      if (from->size != 0) GrowCollection(from->size);
+      for (uint32_t i = 0; i < from->size; ++i) {
+        BindingValue* element = new (&to->items[i]) BindingValue(SharedContextTag{}, context_);
+        ++to->size;
+        element->CopyTreeFrom(from->items[i]);
+      }
+      return;
+    }
+    case BindingValueKind::Structure: {
+      const MemberMap& from = source.payload_.structure->members;
+      MemberMap& to = MakeStructure()->members;
+      const bool sameContext = source.context_ == context_;
+      for (const auto& [name, value] : from) {
+        InternedString* key = const_cast<InternedString*>(name);
+        if (sameContext) {
+          BindingValueContext::Retain(key);
+        } else {
+          key = context_->Intern(name->view(), name->hash);
+        }
+        MemberMap::iterator it;
+        try {
+          it = to.emplace_hint(to.end(), std::piecewise_construct, std::forward_as_tuple(key),
+                               std::forward_as_tuple(SharedContextTag{}, context_));
+        } catch (...) {
+          context_->Release(key);
+          throw;
+        }
+        it->second.CopyTreeFrom(value);
+      }
+      return;
+    }
+    default:
+      payload_ = source.payload_;
+      kind_ = source.kind_;
+      return;
+  }
+}
+
+void BindingValue::InstallFrom(BindingValue& node) noexcept {
+  ReleasePayload();
+  payload_ = node.payload_;
+  kind_ = node.kind_;
+  node.payload_.u64 = 0;
+  node.kind_ = BindingValueKind::Empty;
+}
+
+// The copy is built in a scratch node of this value's context and installed only when
+// complete, so the source may lie inside this value's own tree.
+BindingValue& BindingValue::operator=(const BindingValue& other) {
+  if (this == &other) return *this;
+  switch (other.kind_) {
+    case BindingValueKind::String:
+    case BindingValueKind::Blob:
+    case BindingValueKind::Enum:
+    case BindingValueKind::Collection:
+    case BindingValueKind::Structure: {
+      BindingValue node(SharedContextTag{}, EnsureContext());
+      node.CopyTreeFrom(other);
+      InstallFrom(node);
+      return *this;
+    }
+    default:
+      SetScalar(other.kind_, other.payload_);
+      return *this;
+  }
+}
+
+BindingValue& BindingValue::operator=(BindingValue&& other) {
+  MoveFrom(other);
+  return *this;
+}
+
+void BindingValue::MoveFrom(BindingValue& other) {
+  if (this == &other) return;
+  if (ownsContext_ != 0 && other.ownsContext_ != 0) {
+    std::swap(payload_, other.payload_);
+    std::swap(context_, other.context_);
+    std::swap(kind_, other.kind_);
+    return;
+  }
+  if (context_ != nullptr && context_ == other.context_) {
+    BindingValue node(SharedContextTag{}, context_);
+    node.payload_ = other.payload_;
+    node.kind_ = other.kind_;
+    other.payload_.u64 = 0;
+    other.kind_ = BindingValueKind::Empty;
+    InstallFrom(node);
+    return;
+  }
+  *this = other;
+  other.Reset();
+}
+
+void BindingValue::Swap(BindingValue& other) {
+  if (this == &other) return;
+  if (ownsContext_ != 0 && other.ownsContext_ != 0) {
+    MoveFrom(other);
+    return;
+  }
+  BindingValue saved(*this);
+  *this = other;
+  other = saved;
+}
+
+// ---------------------------------------------------------------- comparison
+
+bool BindingValue::Equals(const BindingValue& other) const noexcept {
+  if (kind_ != other.kind_) return false;
+  switch (kind_) {
+    case BindingValueKind::Empty:
+      return true;
+    case BindingValueKind::Bool:
+      return payload_.boolean == other.payload_.boolean;
+    case BindingValueKind::Signed:
+      return payload_.i64 == other.payload_.i64;
+    case BindingValueKind::Unsigned:
+      return payload_.u64 == other.payload_.u64;
+    case BindingValueKind::Float:
+      return payload_.f64 == other.payload_.f64;
+    case BindingValueKind::String:
+      return payload_.string == other.payload_.string ||
+             payload_.string->view() == other.payload_.string->view();
+    case BindingValueKind::Blob: {
+      const auto a = AsBlob();
+      const auto b = other.AsBlob();
+      return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+    }
+    case BindingValueKind::Enum: {
+      const BindingEnumPair a = *payload_.enumPair;
+      const BindingEnumPair b = *other.payload_.enumPair;
+      const uint32_t aId = a.type != nullptr ? a.type->id : 0;
+      const uint32_t bId = b.type != nullptr ? b.type->id : 0;
+      return a.value == b.value && aId == bId;
+    }
+    case BindingValueKind::Collection: {
+      const auto a = Elements();
+      const auto b = other.Elements();
+      if (a.size() != b.size()) return false;
+      for (size_t i = 0; i < a.size(); ++i) {
+        if (!a[i].Equals(b[i])) return false;
+      }
+      return true;
+    }
+    case BindingValueKind::Structure: {
+      const MemberMap& a = payload_.structure->members;
+      const MemberMap& b = other.payload_.structure->members;
+      if (a.size() != b.size()) return false;
+      for (auto i = a.begin(), j = b.begin(); i != a.end(); ++i, ++j) {
+        if (i->first->view() != j->first->view() || !i->second.Equals(j->second)) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace mau

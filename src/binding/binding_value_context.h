@@ -1,0 +1,74 @@
+// The storage shared by one BindingValue tree: its interned strings and its slot pools.
+//
+// The string table stores each distinct text of the tree once, with its FNV-1a hash and a
+// reference count; a string value, a structure member's name and a copy of either refer to
+// the same entry. The table starts with 8 buckets, doubles when it would hold more entries
+// than buckets, and goes back to 8 buckets when its last entry is released.
+//
+// Blocks up to 72 bytes come from the context's 18 slot pools; larger ones from the
+// allocation hooks. The root value of a tree creates its context when it first needs one
+// and destroys it last. Threads: one thread at a time, like the tree; nothing locks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "binding/slot_pool.h"
+
+namespace mau {
+
+// One entry of the string table. The text follows the entry, NUL-terminated.
+struct InternedString {
+  InternedString* next;  // bucket chain
+  uint32_t hash;
+  uint32_t refs;
+  uint32_t length;
+
+  const char* c_str() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+  std::string_view view() const noexcept { return {c_str(), length}; }
+};
+
+class BindingValueContext {
+ public:
+  static constexpr uint32_t kInitialBuckets = 8;
+
+  BindingValueContext() noexcept;
+  ~BindingValueContext();
+  BindingValueContext(const BindingValueContext&) = delete;
+  BindingValueContext& operator=(const BindingValueContext&) = delete;
+
+  // The entry of text with one more reference (a new entry with one reference when the
+  // text is not interned yet). Throws std::bad_alloc, or std::length_error for a text of
+  // 4 GiB or more.
+  InternedString* Intern(std::string_view text);
+  InternedString* Intern(std::string_view text, uint32_t hash);
+  static void Retain(InternedString* entry) noexcept { ++entry->refs; }
+  // Drops one reference; the last one removes the entry.
+  void Release(InternedString* entry) noexcept;
+
+  size_t string_count() const noexcept { return stringCount_; }
+  size_t bucket_count() const noexcept { return bucketCount_; }
+
+  // A block of size bytes: a slot of the size class for up to 72 bytes, else a heap block
+  // from the allocation hooks. A slot is aligned to the largest power of two (up to 8) that
+  // divides its class's size, so a block of sizeof(T) bytes, or of an array of T, suits T.
+  // Throws std::bad_alloc.
+  void* Allocate(size_t size);
+  // Resizes a block, keeping the first min(oldSize, newSize) bytes.
+  void* Reallocate(void* block, size_t oldSize, size_t newSize);
+  void Free(void* block, size_t size) noexcept;
+
+  size_t page_count() const noexcept { return pools_.page_count(); }
+
+ private:
+  void Grow();
+
+  InternedString** buckets_;
+  uint32_t bucketCount_ = kInitialBuckets;
+  uint32_t stringCount_ = 0;
+  InternedString* initialBuckets_[kInitialBuckets] = {};
+  SlotPools pools_;
+};
+
+}  // namespace mau

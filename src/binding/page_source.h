@@ -1,0 +1,36 @@
+// The process-wide source of 4096-byte pages for the slot pools of value contexts.
+//
+// Pages come from 64 KiB regions of read-write memory reserved from the operating system
+// (VirtualAlloc / mmap through ReserveRegion), each split into 16 pages. A page given back
+// returns to its region. A region whose 16 pages are all back stays in reserve while fewer
+// than 16 regions (1 MiB) are kept so, and is released to the operating system otherwise:
+// value trees built and dropped in a loop then cost no system call and no page fault.
+// Pages are taken from partly used regions first, then from the reserve. One mutex guards
+// the source; every function here is [any-thread].
+#pragma once
+
+#include <cstddef>
+
+namespace mau {
+
+inline constexpr size_t kSlotPageSize = 4096;
+inline constexpr size_t kPageRegionSize = 64 * 1024;
+inline constexpr size_t kPagesPerRegion = kPageRegionSize / kSlotPageSize;
+inline constexpr size_t kReservedPageRegions = 16;  // empty regions kept at most
+
+// A 4096-byte page aligned to 4096 bytes, or nullptr when the operating system refuses
+// memory. The page's content is unspecified.
+void* TakeSlotPage() noexcept;
+
+// Gives back a page obtained from TakeSlotPage.
+void GiveSlotPage(void* page) noexcept;
+
+struct PageSourceStats {
+  size_t regions = 0;       // regions reserved from the operating system now
+  size_t freePages = 0;     // pages of those regions that nobody holds
+  size_t emptyRegions = 0;  // regions with every page free: the reserve
+};
+
+PageSourceStats ReadPageSourceStats() noexcept;
+
+}  // namespace mau

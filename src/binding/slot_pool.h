@@ -1,0 +1,85 @@
+// Fixed-size slot pools: the storage of the small payloads of a BindingValue tree (string
+// entries, container headers, structure nodes, enum pairs, small arrays).
+//
+// A SlotPool serves one slot size. Its first page, 144 bytes, lives inside the pool; further
+// 4096-byte pages come from the global page source (page_source.h). Every page starts with
+// a header that occupies its first slots. A page hands out its never-used slots in order;
+// returned slots are chained by 16-bit slot indexes kept in their first two bytes (0 ends
+// the chain, since slot 0 always belongs to the header) and are handed out first. The pool
+// keeps a list of its pages that still have a free slot; a page that empties completely
+// goes back to the page source, except the first page.
+//
+// SlotPools bundles the 18 size classes 4, 8, ..., 72 bytes of one value context.
+//
+// Threads: a pool belongs to one value tree, which one thread uses at a time; nothing here
+// locks except the page source.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mau {
+
+class SlotPool {
+ public:
+  static constexpr size_t kFirstPageSize = 144;
+
+  SlotPool() noexcept = default;
+  ~SlotPool();
+  SlotPool(const SlotPool&) = delete;
+  SlotPool& operator=(const SlotPool&) = delete;
+
+  // Sets the slot size (a multiple of 4, 4 to 72) before the first Take.
+  void SetSlotSize(uint32_t slotSize) noexcept;
+  uint32_t slot_size() const noexcept { return slotSize_; }
+
+  // A free slot, aligned like the slot size allows (at least 4 bytes, and 8 when the slot
+  // size is a multiple of 8), or nullptr when no page can be had.
+  void* Take() noexcept;
+  // Returns a slot obtained from Take of this pool.
+  void Give(void* slot) noexcept;
+
+  // Pages taken from the page source and not yet given back.
+  size_t page_count() const noexcept { return pageCount_; }
+
+ private:
+  struct PageHeader;
+
+  PageHeader* FormatPage(void* memory, size_t pageSize) noexcept;
+  void Push(PageHeader* page) noexcept;
+  void Unlink(PageHeader* page) noexcept;
+
+  PageHeader* available_ = nullptr;  // pages with at least one free slot
+  size_t pageCount_ = 0;
+  // ceil(2^32 / slot size): dividing a page offset by the slot size is a multiplication,
+  // exact for every slot boundary of a 4096-byte page.
+  uint32_t reciprocal_ = 1u << 30;
+  uint16_t slotSize_ = 4;
+  uint16_t pageSlots_ = 4096 / 4;  // slots of a 4096-byte page
+  uint16_t firstPageSlots_ = kFirstPageSize / 4;
+  bool firstPageReady_ = false;
+  alignas(8) unsigned char firstPage_[kFirstPageSize];
+};
+
+class SlotPools {
+ public:
+  static constexpr size_t kClassCount = 18;
+  static constexpr size_t kLargestSlot = 72;
+
+  SlotPools() noexcept;
+
+  // A slot of at least size bytes (1 to kLargestSlot): the request is rounded up to a
+  // multiple of 4 and served by that size class. nullptr when no page can be had.
+  void* Take(size_t size) noexcept { return classes_[ClassIndex(size)].Take(); }
+  // Returns a slot taken with the same size.
+  void Give(void* slot, size_t size) noexcept { classes_[ClassIndex(size)].Give(slot); }
+
+  size_t page_count() const noexcept;
+
+ private:
+  static size_t ClassIndex(size_t size) noexcept { return (size + 3) / 4 - 1; }
+
+  SlotPool classes_[kClassCount];
+};
+
+}  // namespace mau
