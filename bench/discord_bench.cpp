@@ -1,8 +1,7 @@
 // The Discord client: serialising a SET_ACTIVITY command, and the time from SetPresence
 // until the command is readable at a local Discord stand-in over a real socket.
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,8 +39,8 @@ void BM_SerializeSetActivity(benchmark::State& state) {
   int32_t nonce = 1;
   size_t bytes = 0;
   for (auto _ : state) {
-    const size_t length = mau::discord::WriteSetActivity(buffer, sizeof buffer, nonce++, 4242,
-                                                         &presence);
+    const size_t length =
+        mau::discord::WriteSetActivity(buffer, sizeof buffer, nonce++, 4242, &presence);
     benchmark::DoNotOptimize(buffer);
     bytes += length;
   }

@@ -58,6 +58,8 @@ struct TextMailbox {
   char text[kMailboxTextCapacity] = {};
 };
 
+// The caller's handlers. Atomic because Start and Stop replace them while the I/O thread
+// may be looking at them (it subscribes only to the events that have a handler).
 struct AtomicHandlers {
   std::atomic<void (*)()> on_ready{nullptr};
   std::atomic<void (*)(int32_t, const char*)> on_disconnected{nullptr};
@@ -298,8 +300,9 @@ void ServiceConnection() {
 void RunIoThread() {
   while (client.keep_running.load(std::memory_order_acquire)) {
     ServiceConnection();
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(client.hooks.pass_interval_ms);
+    const int32_t interval_ms =
+        client.hooks.pass_interval_ms > 0 ? client.hooks.pass_interval_ms : kPassIntervalMs;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval_ms);
     std::unique_lock<std::mutex> lock(client.thread_mutex);
     client.wake.wait_until(lock, deadline, [] { return client.wake_requested; });
     client.wake_requested = false;

@@ -15,8 +15,8 @@ struct ClientHooks {
   int64_t (*now)() = nullptr;
   // The backoff's uniform draw from [0.0, 1.0) (null: the seeded generator).
   double (*draw)() = nullptr;
-  // Longest sleep of the I/O thread between two passes.
-  int32_t pass_interval_ms = 500;
+  // Longest sleep of the I/O thread between two passes (0: the real 500 ms).
+  int32_t pass_interval_ms = 0;
 };
 
 // Installs hooks. Only while the client is stopped.
