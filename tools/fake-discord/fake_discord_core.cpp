@@ -326,8 +326,8 @@ bool FakeDiscord::DropConnection() {
   std::unique_lock<std::mutex> lock(state_->mutex);
   if (!state_->connected) return false;
   state_->drop_requested = true;
-  state_->changed.wait_for(lock, std::chrono::seconds(5), [&] { return !state_->connected; });
-  return true;
+  return state_->changed.wait_for(lock, std::chrono::seconds(5),
+                                  [&] { return !state_->connected; });
 }
 
 int FakeDiscord::connection_count() const {
@@ -366,18 +366,18 @@ void FakeDiscord::State::Serve(int connection) {
       reason = "fake-discord stopped";
       break;
     }
+    // Frames queued by SendFrame go out first, also ahead of a requested drop.
     std::deque<std::pair<uint32_t, std::string>> pending;
+    bool drop;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      if (drop_requested) {
-        reason = "dropped on request";
-        break;
-      }
       pending.swap(outbox);
+      drop = drop_requested;
     }
     for (const auto& [opcode, payload] : pending) {
       if (!WriteFrame(opcode, payload)) reason = "the client went away";
     }
+    if (reason.empty() && drop) reason = "dropped on request";
     if (!reason.empty()) break;
 
     const IoResult readable = server.WaitReadable(kPollInterval);

@@ -108,8 +108,9 @@ class FakeDiscord {
   // bytes a test needs); false when no client is connected.
   [[nodiscard]] bool SendFrame(uint32_t opcode, const std::string& payload);
 
-  // Hangs up on the current client, as a restarting Discord would, and returns once it
-  // is done; false when no client was connected.
+  // Hangs up on the current client, as a restarting Discord would (frames queued by
+  // SendFrame go out first), and returns once it is done; false when no client was
+  // connected or it did not end within 5 seconds.
   bool DropConnection();
 
   // Accepted connections so far.
