@@ -84,6 +84,8 @@ TEST_F(FakeDiscordTest, ValidatesActivitiesAsDiscordDoes) {
       {"unknown command", R"({"nonce":"1","cmd":"FLY"})", "ERROR Invalid command: FLY"},
       {"unknown event", R"({"nonce":"1","cmd":"SUBSCRIBE","evt":"NOPE"})",
        "ERROR Invalid event: NOPE"},
+      {"deep nesting", SetActivity(std::string(30000, '[') + std::string(30000, ']')),
+       "ERROR Payload is not a JSON object of sane depth"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

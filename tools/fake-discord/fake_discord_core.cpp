@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "ipc_server.h"
+#include "shallow_json.h"
 
 namespace mau::fake_discord {
 
@@ -435,8 +436,7 @@ bool FakeDiscord::State::Answer(int connection, uint32_t opcode, const std::stri
   switch (opcode) {
     case kOpHandshake: {
       rapidjson::Document handshake;
-      handshake.Parse(payload.c_str(), payload.size());
-      const bool parsed = !handshake.HasParseError() && handshake.IsObject();
+      const bool parsed = ParseShallowJson(payload, handshake) && handshake.IsObject();
       const int64_t version = parsed ? IntegerOr(handshake, "v", -1) : -1;
       const std::string client_id = parsed ? StringOr(handshake, "client_id") : std::string();
       if (handshaken || version != 1) {
@@ -493,9 +493,8 @@ bool FakeDiscord::State::Answer(int connection, uint32_t opcode, const std::stri
 
 std::string FakeDiscord::State::AnswerCommand(int connection, const std::string& payload) {
   rapidjson::Document command;
-  command.Parse(payload.c_str(), payload.size());
-  if (command.HasParseError() || !command.IsObject()) {
-    return ErrorReply("", "", kInvalidPayload, "Payload is not a JSON object");
+  if (!ParseShallowJson(payload, command) || !command.IsObject()) {
+    return ErrorReply("", "", kInvalidPayload, "Payload is not a JSON object of sane depth");
   }
   const std::string cmd = StringOr(command, "cmd");
   const std::string nonce = StringOr(command, "nonce");

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "fake_discord_core.h"
+#include "shallow_json.h"
 
 namespace {
 
@@ -120,8 +121,7 @@ void PrintJsonLine(const ReceivedFrame& frame) {
   writer.Key("opcode_name");
   writer.String(OpcodeName(frame.opcode));
   rapidjson::Document payload;
-  payload.Parse(frame.payload.c_str(), frame.payload.size());
-  if (!payload.HasParseError()) {
+  if (mau::fake_discord::ParseShallowJson(frame.payload, payload)) {
     writer.Key("payload");
     payload.Accept(writer);
   } else {
