@@ -149,11 +149,18 @@ int main(int argc, char** argv) {
         std::exit(2);
       }
     };
+    auto text = [&](std::string& value) {
+      if (!has_value) {
+        std::fprintf(stderr, "fake-discord: %s needs a value\n", argv[i]);
+        std::exit(2);
+      }
+      value = argv[++i];
+    };
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (arg == "--dir" && has_value) {
-      options.directory = argv[++i];
+    } else if (arg == "--dir") {
+      text(options.directory);
     } else if (arg == "--pipe") {
       count(0, 9, options.pipe_index);
     } else if (arg == "--jsonl") {
@@ -166,8 +173,8 @@ int main(int argc, char** argv) {
       int code = 0;
       count(-2147483647, 2147483647, code);
       options.close_code = code;
-    } else if (arg == "--close-message" && has_value) {
-      options.close_message = argv[++i];
+    } else if (arg == "--close-message") {
+      text(options.close_message);
     } else if (arg == "--drop-after") {
       count(1, 1000000, options.drop_after);
     } else if (arg == "--every-connection") {
