@@ -10,6 +10,9 @@
 #include <string>
 
 #include "discord/protocol_registration.h"
+#include "discord/rpc_client.h"
+#include "discord/rpc_client_test_seam.h"
+#include "ipc_test_support.h"
 #include "platform/process_info.h"
 #include "support/test_support.h"
 
@@ -114,6 +117,20 @@ TEST_F(ProtocolRegistrationTest, FailuresPrintOneLine) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
     EXPECT_EQ(EntryFile(), "");
   }
+}
+
+TEST_F(ProtocolRegistrationTest, ClientStartRegistersWhenAsked) {
+  test::PrivateIpcDirectory ipc;  // no Discord to find
+  RpcClient::Start("123", nullptr, false, nullptr);
+  RpcClient::Stop();
+  EXPECT_EQ(EntryFile(), "") << "not asked";
+  RpcClient::Start("123", nullptr, true, "42");
+  RpcClient::Stop();
+  EXPECT_EQ(EntryFile(), Entry("xdg-open steam://rungameid/42"));
+  RpcClient::Start("123", nullptr, true, "");
+  RpcClient::Stop();
+  EXPECT_THAT(EntryFile(), HasSubstr("Exec=/")) << "no Steam id: the running program";
+  test_seam::ResetClient();
 }
 
 TEST(DesktopExecArgumentTest, QuotesAndEscapes) {
