@@ -70,11 +70,8 @@ bool IpcConnection::Open() {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int result;
-    do {
-      result = calls.connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0) {
+    // No retry after EINTR: the connection may be half made; the next attempt starts over.
+    if (calls.connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
       handle_ = fd;
       is_open_ = true;
       return true;
