@@ -14,7 +14,6 @@
 namespace mau {
 namespace {
 
-
 // Packed fields are read by value: a reference to one may be misaligned.
 template <typename T>
 T Read(T value) {

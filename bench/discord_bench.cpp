@@ -1,0 +1,130 @@
+// The Discord client: serialising a SET_ACTIVITY command, and the time from SetPresence
+// until the command is readable at a local Discord stand-in over a real socket.
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "discord/rpc_client.h"
+#include "discord/rpc_messages.h"
+#include "fake_discord_core.h"
+#include "platform/process_info.h"
+
+namespace {
+
+using mau::discord::DiscordPresence;
+using mau::discord::RpcClient;
+
+DiscordPresence TypicalPresence() {
+  DiscordPresence presence;
+  presence.state = "In game";
+  presence.details = "Crystal Canyon (Ranked Solo/Duo)";
+  presence.start = 1700000000;
+  presence.large_image = "champ_lynx";
+  presence.large_text = "Lynx, the Quiet Blade";
+  presence.small_image = "logo";
+  return presence;
+}
+
+void BM_SerializeSetActivity(benchmark::State& state) {
+  const DiscordPresence presence = TypicalPresence();
+  static char buffer[mau::discord::kCommandCapacity];
+  mau::bench::AllocationCounters allocations;
+  int32_t nonce = 1;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    const size_t length =
+        mau::discord::WriteSetActivity(buffer, sizeof buffer, nonce++, 4242, &presence);
+    benchmark::DoNotOptimize(buffer);
+    bytes += length;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+  allocations.Report(state);
+}
+BENCHMARK(BM_SerializeSetActivity);
+
+// A private directory as $XDG_RUNTIME_DIR for the stand-in's socket, removed afterwards.
+class PrivateRuntimeDirectory {
+ public:
+  PrivateRuntimeDirectory()
+      : path_(std::filesystem::temp_directory_path() /
+              ("mau-bench-discord-" + std::to_string(mau::CurrentProcessId()))) {
+    std::filesystem::create_directories(path_);
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
+    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+  }
+  ~PrivateRuntimeDirectory() {
+    if (old_) {
+      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string str() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+  std::optional<std::string> old_;
+};
+
+void BM_PresenceLatency(benchmark::State& state) {
+  PrivateRuntimeDirectory runtime_directory;
+  mau::fake_discord::FakeDiscordOptions options;
+  options.directory = runtime_directory.str();
+  mau::fake_discord::FakeDiscord discord(options);
+  std::string error;
+  if (!discord.Start(&error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  RpcClient::Start("901274638105567233", nullptr, false, nullptr);
+
+  // The first presence also waits for the connection (the READY step follows the first
+  // reconnection delay); after it, every frame the stand-in receives is a presence.
+  DiscordPresence presence = TypicalPresence();
+  RpcClient::SetPresence(presence);
+  const auto connect_timeout = std::chrono::seconds(10);
+  if (!discord.WaitForActivity(connect_timeout)) {
+    RpcClient::Stop();
+    state.SkipWithError("the client did not connect to the stand-in");
+    return;
+  }
+  while (discord.WaitForFrame(std::chrono::milliseconds(0))) {
+  }
+
+  std::vector<double> samples;
+  samples.reserve(static_cast<size_t>(state.max_iterations));
+  char text[32];
+  int count = 0;
+  for (auto _ : state) {
+    std::snprintf(text, sizeof text, "Presence %d", ++count);
+    presence.state = text;
+    const auto begin = std::chrono::steady_clock::now();
+    RpcClient::SetPresence(presence);
+    const bool received = discord.WaitForFrame(std::chrono::seconds(5)).has_value();
+    const auto end = std::chrono::steady_clock::now();
+    if (!received) {
+      state.SkipWithError("a presence did not arrive");
+      break;
+    }
+    samples.push_back(std::chrono::duration<double, std::micro>(end - begin).count());
+  }
+  RpcClient::Stop();
+  discord.Stop();
+
+  if (samples.empty()) return;
+  std::sort(samples.begin(), samples.end());
+  state.counters["p50_us"] = samples[samples.size() / 2];
+  state.counters["p99_us"] = samples[samples.size() * 99 / 100];
+}
+BENCHMARK(BM_PresenceLatency)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace

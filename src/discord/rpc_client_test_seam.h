@@ -1,0 +1,53 @@
+// Test-only access to the process-wide RpcClient: its clock, its random draw and the
+// interval of its I/O thread can be replaced, and its state can be read and reset, so
+// that tests drive it through Start/Stop cycles and backoff schedules without sleeping.
+// Production code never includes this header.
+#pragma once
+
+#include <cstdint>
+
+#include "discord/rpc_connection.h"
+
+namespace mau::discord::test_seam {
+
+struct ClientHooks {
+  // Monotonic time in 100-nanosecond ticks (null: the real clock).
+  int64_t (*now)() = nullptr;
+  // The backoff's uniform draw from [0.0, 1.0) (null: the seeded generator).
+  double (*draw)() = nullptr;
+  // Longest sleep of the I/O thread between two passes (0: the real 500 ms).
+  int32_t pass_interval_ms = 0;
+};
+
+// Installs hooks. Only while the client is stopped.
+void SetClientHooks(const ClientHooks& hooks);
+
+// Puts a stopped client back as the library load left it: nothing pending, empty
+// mailboxes, a fresh backoff whose first attempt is due at once (by the clock hook in
+// force), nonce counter at 1. The hooks stay.
+void ResetClient();
+
+struct BackoffView {
+  int64_t current_ms;
+  int32_t attempts;
+  int64_t next_attempt;  // in the ticks of the clock hook
+};
+BackoffView ReadBackoff();
+
+struct MailboxView {
+  bool connected;
+  bool disconnected;
+  bool error;
+  bool join;
+  bool spectate;
+  int32_t join_requests;
+};
+MailboxView ReadMailboxes();
+
+// Closed when the client is not running.
+RpcConnection::State ConnectionState();
+
+// The client's internal Subscribe: queues a SUBSCRIBE command; false when the queue is full.
+bool Subscribe(const char* event_name);
+
+}  // namespace mau::discord::test_seam

@@ -1,0 +1,288 @@
+#include "discord/rpc_messages.h"
+
+#include <rapidjson/reader.h>
+#include <rapidjson/writer.h>
+
+#include <charconv>
+#include <cstring>
+#include <new>
+
+#include "platform/alloc_hooks.h"
+
+namespace mau::discord {
+
+namespace {
+
+// rapidjson output stream over a fixed buffer: stores a byte while there is room and
+// silently drops the rest, so a long command is cut at the buffer's end.
+class FixedOutputStream {
+ public:
+  using Ch = char;
+  FixedOutputStream(char* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+  void Put(char c) {
+    if (length_ < capacity_) buffer_[length_++] = c;
+  }
+  void Flush() {}
+  size_t length() const { return length_; }
+
+ private:
+  char* buffer_;
+  size_t capacity_;
+  size_t length_ = 0;
+};
+
+using CommandWriter =
+    rapidjson::Writer<FixedOutputStream, rapidjson::UTF8<>, rapidjson::UTF8<>, FixedStackAllocator>;
+
+bool IsSet(const char* text) { return text != nullptr && text[0] != '\0'; }
+
+void Key(CommandWriter& writer, std::string_view key) {
+  writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+}
+
+void TextMember(CommandWriter& writer, std::string_view key, const char* text) {
+  if (!IsSet(text)) return;
+  Key(writer, key);
+  writer.String(text);
+}
+
+void Nonce(CommandWriter& writer, int32_t nonce) {
+  char text[kNonceTextCapacity];
+  const size_t length = FormatNonce(nonce, text);
+  Key(writer, "nonce");
+  writer.String(text, static_cast<rapidjson::SizeType>(length));
+}
+
+void Activity(CommandWriter& writer, const DiscordPresence& p) {
+  Key(writer, "activity");
+  writer.StartObject();
+  TextMember(writer, "state", p.state);
+  TextMember(writer, "details", p.details);
+  if (p.start != 0 || p.end != 0) {
+    Key(writer, "timestamps");
+    writer.StartObject();
+    if (p.start != 0) {
+      Key(writer, "start");
+      writer.Int64(p.start);
+    }
+    if (p.end != 0) {
+      Key(writer, "end");
+      writer.Int64(p.end);
+    }
+    writer.EndObject();
+  }
+  if (IsSet(p.large_image) || IsSet(p.large_text) || IsSet(p.small_image) || IsSet(p.small_text)) {
+    Key(writer, "assets");
+    writer.StartObject();
+    TextMember(writer, "large_image", p.large_image);
+    TextMember(writer, "large_text", p.large_text);
+    TextMember(writer, "small_image", p.small_image);
+    TextMember(writer, "small_text", p.small_text);
+    writer.EndObject();
+  }
+  if (IsSet(p.party_id) || p.party_size != 0 || p.party_max != 0) {
+    Key(writer, "party");
+    writer.StartObject();
+    TextMember(writer, "id", p.party_id);
+    if (p.party_size != 0) {
+      Key(writer, "size");
+      writer.StartArray();
+      writer.Int(p.party_size);
+      if (p.party_max > 0) writer.Int(p.party_max);
+      writer.EndArray();
+    }
+    writer.EndObject();
+  }
+  if (IsSet(p.match_secret) || IsSet(p.join_secret) || IsSet(p.spectate_secret)) {
+    Key(writer, "secrets");
+    writer.StartObject();
+    TextMember(writer, "match", p.match_secret);
+    TextMember(writer, "join", p.join_secret);
+    TextMember(writer, "spectate", p.spectate_secret);
+    writer.EndObject();
+  }
+  Key(writer, "instance");
+  writer.Bool(p.instance);
+  writer.EndObject();
+}
+
+// Parser front of the document: forwards every event but refuses (ending the parse) one
+// that would push more values than the fixed stack holds. The document pushes exactly one
+// value per scalar, key or container start and pops them when a container ends.
+class BoundedDocumentBuilder {
+ public:
+  using Ch = char;
+  static constexpr size_t kMaxValues = FixedStackAllocator::kCapacity / sizeof(JsonValue);
+
+  explicit BoundedDocumentBuilder(MessageDocument& document) : document_(document) {}
+
+  bool Null() { return Push() && document_.Null(); }
+  bool Bool(bool b) { return Push() && document_.Bool(b); }
+  bool Int(int i) { return Push() && document_.Int(i); }
+  bool Uint(unsigned u) { return Push() && document_.Uint(u); }
+  bool Int64(int64_t i) { return Push() && document_.Int64(i); }
+  bool Uint64(uint64_t u) { return Push() && document_.Uint64(u); }
+  bool Double(double d) { return Push() && document_.Double(d); }
+  bool RawNumber(const Ch* text, rapidjson::SizeType length, bool copy) {
+    return Push() && document_.RawNumber(text, length, copy);
+  }
+  bool String(const Ch* text, rapidjson::SizeType length, bool copy) {
+    return Push() && document_.String(text, length, copy);
+  }
+  bool Key(const Ch* text, rapidjson::SizeType length, bool copy) {
+    return Push() && document_.Key(text, length, copy);
+  }
+  bool StartObject() { return Push() && document_.StartObject(); }
+  bool EndObject(rapidjson::SizeType members) {
+    values_ -= 2 * static_cast<size_t>(members);
+    return document_.EndObject(members);
+  }
+  bool StartArray() { return Push() && document_.StartArray(); }
+  bool EndArray(rapidjson::SizeType elements) {
+    values_ -= elements;
+    return document_.EndArray(elements);
+  }
+
+ private:
+  bool Push() {
+    if (values_ == kMaxValues) return false;
+    ++values_;
+    return true;
+  }
+
+  MessageDocument& document_;
+  size_t values_ = 0;
+};
+
+static_assert(BoundedDocumentBuilder::kMaxValues >= 64, "the parser stack holds too few values");
+
+}  // namespace
+
+size_t FormatNonce(int32_t nonce, char (&text)[kNonceTextCapacity]) {
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, nonce);
+  return static_cast<size_t>(result.ptr - text);
+}
+
+size_t WriteHandshake(char* buffer, size_t capacity, int version, const char* application_id) {
+  FixedOutputStream out(buffer, capacity);
+  FixedStackAllocator stack;
+  CommandWriter writer(out, &stack);
+  writer.StartObject();
+  Key(writer, "v");
+  writer.Int(version);
+  Key(writer, "client_id");
+  writer.String(application_id != nullptr ? application_id : "");
+  writer.EndObject();
+  return out.length();
+}
+
+size_t WriteSetActivity(char* buffer, size_t capacity, int32_t nonce, uint32_t pid,
+                        const DiscordPresence* presence) {
+  FixedOutputStream out(buffer, capacity);
+  FixedStackAllocator stack;
+  CommandWriter writer(out, &stack);
+  writer.StartObject();
+  Nonce(writer, nonce);
+  Key(writer, "cmd");
+  writer.String("SET_ACTIVITY");
+  Key(writer, "args");
+  writer.StartObject();
+  Key(writer, "pid");
+  writer.Int(static_cast<int32_t>(pid));
+  if (presence != nullptr) Activity(writer, *presence);
+  writer.EndObject();
+  writer.EndObject();
+  return out.length();
+}
+
+size_t WriteSubscribe(char* buffer, size_t capacity, int32_t nonce, const char* event_name) {
+  FixedOutputStream out(buffer, capacity);
+  FixedStackAllocator stack;
+  CommandWriter writer(out, &stack);
+  writer.StartObject();
+  Nonce(writer, nonce);
+  Key(writer, "cmd");
+  writer.String("SUBSCRIBE");
+  Key(writer, "evt");
+  writer.String(event_name != nullptr ? event_name : "");
+  writer.EndObject();
+  return out.length();
+}
+
+void* MessageChunkAllocator::Malloc(size_t size) {
+  if (size == 0) return nullptr;
+  void* block = HookAllocate(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void* MessageChunkAllocator::Realloc(void* block, size_t, size_t new_size) {
+  if (new_size == 0) {
+    HookRelease(block);
+    return nullptr;
+  }
+  void* grown = HookReallocate(block, new_size);
+  if (grown == nullptr) throw std::bad_alloc();
+  return grown;
+}
+
+void MessageChunkAllocator::Free(void* block) { HookRelease(block); }
+
+RpcMessage::RpcMessage()
+    : pool_(first_chunk_, sizeof first_chunk_, kFirstChunkSize, &chunk_allocator_),
+      document_(rapidjson::kObjectType, &pool_, FixedStackAllocator::kCapacity, &stack_allocator_) {
+}
+
+void ParseMessage(char* payload, RpcMessage& message) {
+  // Values of the previous message live in the pool; drop the root before the pool.
+  message.document_.SetObject();
+  message.pool_.Clear();
+  if (payload == nullptr) return;
+
+  MessageChunkAllocator reader_stack_allocator;  // unused by in-place parsing
+  auto parse = [&](MessageDocument& document) {
+    rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, MessageChunkAllocator> reader(
+        &reader_stack_allocator);
+    rapidjson::GenericInsituStringStream<rapidjson::UTF8<>> stream(payload);
+    BoundedDocumentBuilder builder(document);
+    return !reader.Parse<rapidjson::kParseInsituFlag>(stream, builder).IsError();
+  };
+  try {
+    message.document_.Populate(parse);
+  } catch (const std::bad_alloc&) {
+    message.document_.SetObject();
+    message.pool_.Clear();
+  }
+}
+
+namespace {
+
+const JsonValue* FindMember(const JsonValue& object, std::string_view name) {
+  if (!object.IsObject()) return nullptr;
+  for (auto member = object.MemberBegin(); member != object.MemberEnd(); ++member) {
+    const std::string_view key(member->name.GetString(), member->name.GetStringLength());
+    if (key == name) return &member->value;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<std::string_view> StringMember(const JsonValue& object, std::string_view name) {
+  const JsonValue* value = FindMember(object, name);
+  if (value == nullptr || !value->IsString()) return std::nullopt;
+  return std::string_view(value->GetString(), value->GetStringLength());
+}
+
+std::optional<int32_t> Int32Member(const JsonValue& object, std::string_view name) {
+  const JsonValue* value = FindMember(object, name);
+  if (value == nullptr || !value->IsInt()) return std::nullopt;
+  return value->GetInt();
+}
+
+const JsonValue* ObjectMember(const JsonValue& object, std::string_view name) {
+  const JsonValue* value = FindMember(object, name);
+  return value != nullptr && value->IsObject() ? value : nullptr;
+}
+
+}  // namespace mau::discord

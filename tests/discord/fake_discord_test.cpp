@@ -1,0 +1,126 @@
+// The Discord stand-in answers as Discord does: other tests and the end-to-end tests rely
+// on its validation and its faults.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+#include "discord/rpc_connection.h"
+#include "fake_discord_core.h"
+#include "ipc_test_support.h"
+
+namespace mau::discord {
+namespace {
+
+using fake_discord::FakeDiscord;
+using fake_discord::FakeDiscordOptions;
+using std::chrono::seconds;
+
+class FakeDiscordTest : public ::testing::Test {
+ protected:
+  void Start(FakeDiscordOptions options = {}) {
+    options.directory = ipc_.path();
+    discord_ = std::make_unique<FakeDiscord>(std::move(options));
+    std::string error;
+    ASSERT_TRUE(discord_->Start(&error)) << error;
+  }
+
+  // Connects a client connection step by step until it is Ready.
+  void Connect() {
+    connection_->Open();
+    ASSERT_TRUE(discord_->WaitForReady(discord_->connection_count(), seconds(10)));
+    ASSERT_TRUE(test::WaitUntil([&] {
+      connection_->Open();
+      return connection_->state() == RpcConnection::State::Ready;
+    }));
+  }
+
+  // Sends one command and waits for the answer that carries its nonce.
+  std::string Ask(const std::string& command) {
+    EXPECT_TRUE(connection_->Write(command.data(), command.size()));
+    std::string answer;
+    test::WaitUntil([&] {
+      const JsonValue* message = connection_->Read();
+      if (message == nullptr) return false;
+      const JsonValue* data = ObjectMember(*message, "data");
+      answer = std::string(StringMember(*message, "evt").value_or("null")) + " " +
+               std::string(data != nullptr ? StringMember(*data, "message").value_or("") : "");
+      return true;
+    });
+    return answer;
+  }
+
+  test::PrivateIpcDirectory ipc_;
+  std::unique_ptr<FakeDiscord> discord_;
+  std::unique_ptr<RpcConnection> connection_ = std::make_unique<RpcConnection>("123");
+};
+
+std::string SetActivity(const std::string& activity) {
+  return R"({"nonce":"1","cmd":"SET_ACTIVITY","args":{"pid":42,"activity":)" + activity + "}}";
+}
+
+TEST_F(FakeDiscordTest, ValidatesActivitiesAsDiscordDoes) {
+  Start();
+  Connect();
+  const std::string e_acute = "\xC3\xA9";
+  std::string accented_128;
+  for (int i = 0; i < 128; ++i) accented_128 += e_acute;
+  const struct {
+    const char* name;
+    std::string command;
+    std::string answer;
+  } cases[] = {
+      {"valid", SetActivity(R"({"state":"In game","instance":false})"), "null "},
+      {"128 two-byte characters", SetActivity(R"({"details":")" + accented_128 + R"("})"), "null "},
+      {"state of 129 characters", SetActivity(R"({"state":")" + std::string(129, 's') + R"("})"),
+       R"(ERROR "activity.state" must be at most 128 characters)"},
+      {"large text of 129 characters",
+       SetActivity(R"({"assets":{"large_text":")" + std::string(129, 't') + R"("}})"),
+       R"(ERROR "activity.assets.large_text" must be at most 128 characters)"},
+      {"invalid UTF-8", SetActivity("{\"details\":\"\xC3(\"}"),
+       R"(ERROR "activity.details" is not valid UTF-8)"},
+      {"encoded surrogate", SetActivity("{\"state\":\"\xED\xA0\x80\"}"),
+       R"(ERROR "activity.state" is not valid UTF-8)"},
+      {"unknown command", R"({"nonce":"1","cmd":"FLY"})", "ERROR Invalid command: FLY"},
+      {"unknown event", R"({"nonce":"1","cmd":"SUBSCRIBE","evt":"NOPE"})",
+       "ERROR Invalid event: NOPE"},
+      {"deep nesting", SetActivity(std::string(30000, '[') + std::string(30000, ']')),
+       "ERROR Payload is not a JSON object of sane depth"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Ask(c.command), c.answer);
+  }
+}
+
+TEST_F(FakeDiscordTest, ClosesAfterTheConfiguredFrame) {
+  FakeDiscordOptions options;
+  options.close_after = 2;
+  options.close_code = 4321;
+  options.close_message = "Going away";
+  Start(options);
+  Connect();
+  Ask(SetActivity("{}"));
+  EXPECT_TRUE(test::WaitUntil([&] {
+    (void)connection_->Read();
+    return connection_->state() == RpcConnection::State::Closed;
+  }));
+  EXPECT_EQ(connection_->last_error_code(), 4321);
+  EXPECT_STREQ(connection_->last_error_message(), "Going away");
+}
+
+TEST_F(FakeDiscordTest, PingsAreAnsweredByTheClient) {
+  FakeDiscordOptions options;
+  options.ping_every = 1;
+  Start(options);
+  Connect();  // the handshake is frame 1: a ping follows READY
+  EXPECT_EQ(Ask(SetActivity("{}")), "null ");
+  std::optional<fake_discord::ReceivedFrame> frame;
+  while ((frame = discord_->WaitForFrame(seconds(10))) && frame->opcode != OP_PONG) {
+  }
+  ASSERT_TRUE(frame.has_value());
+  EXPECT_EQ(frame->payload, R"({"ping":1})");
+}
+
+}  // namespace
+}  // namespace mau::discord

@@ -1,0 +1,481 @@
+#include "discord/rpc_client.h"
+
+#include <algorithm>
+#include <atomic>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discord/reconnect_backoff.h"
+#include "discord/rpc_client_test_seam.h"
+#include "fake_discord_core.h"
+#include "ipc_test_support.h"
+#include "os_faults.h"
+
+namespace mau::discord {
+namespace {
+
+using fake_discord::FakeDiscord;
+using fake_discord::FakeDiscordOptions;
+using fake_discord::ReceivedActivity;
+using fake_discord::ReceivedFrame;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr char kApplicationId[] = "901274638105567233";
+constexpr int64_t kTicksPerMs = 10000;
+
+// The client's clock: either it jumps an hour at every reading (every connection step is
+// due at once), or it stands still where the test puts it.
+std::atomic<int64_t> clock_now{0};
+std::atomic<bool> clock_runs{true};
+int64_t TestNow() {
+  return clock_runs ? clock_now.fetch_add(3600 * 1000 * kTicksPerMs) : clock_now.load();
+}
+
+// The backoff's draws: a list, whose last entry repeats.
+std::vector<double> draws = {0.0};
+std::atomic<size_t> draw_index{0};
+double TestDraw() { return draws[std::min(draw_index++, draws.size() - 1)]; }
+
+// Every handler, logging what it was called with.
+struct Events {
+  static inline std::vector<std::string> log;
+
+  static void Ready() { log.push_back("ready"); }
+  static void Disconnected(int32_t code, const char* message) {
+    log.push_back("disconnected " + std::to_string(code) + " " + message);
+  }
+  static void Error(int32_t code, const char* message) {
+    log.push_back("error " + std::to_string(code) + " " + message);
+  }
+  static void Join(const char* secret) { log.push_back(std::string("join ") + secret); }
+  static void Spectate(const char* secret) { log.push_back(std::string("spectate ") + secret); }
+  static void JoinRequest(const JoinRequestUser* user) {
+    log.push_back(std::string("request ") + user->id + "/" + user->username + "/" +
+                  user->discriminator + "/" + user->avatar);
+  }
+  static RpcEventHandlers All() {
+    return {&Ready, &Disconnected, &Error, &Join, &Spectate, &JoinRequest};
+  }
+};
+
+DiscordPresence WithState(const char* state) {
+  DiscordPresence presence;
+  presence.state = state;
+  return presence;
+}
+
+// The command name and "evt" of a command frame.
+std::string Describe(const ReceivedFrame& frame) {
+  std::string text = frame.payload;
+  auto message = std::make_unique<RpcMessage>();
+  ParseMessage(text.data(), *message);
+  std::string out(StringMember(message->root(), "cmd").value_or("?"));
+  if (auto evt = StringMember(message->root(), "evt")) out += " " + std::string(*evt);
+  return out;
+}
+
+class RpcClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clock_now = 1000000 * kTicksPerMs;
+    clock_runs = true;
+    draws = {0.0};
+    draw_index = 0;
+    Events::log.clear();
+    SetHooks(5);
+  }
+
+  void TearDown() override {
+    RpcClient::Stop();
+    if (discord_) discord_->Stop();
+    test_seam::SetClientHooks({});
+    test_seam::ResetClient();
+  }
+
+  void SetHooks(int32_t pass_interval_ms) {
+    test_seam::ClientHooks hooks;
+    hooks.now = &TestNow;
+    hooks.draw = &TestDraw;
+    hooks.pass_interval_ms = pass_interval_ms;
+    test_seam::SetClientHooks(hooks);
+    test_seam::ResetClient();
+  }
+
+  void StartDiscord(FakeDiscordOptions options = {}) {
+    options.directory = ipc_.path();
+    discord_ = std::make_unique<FakeDiscord>(std::move(options));
+    std::string error;
+    ASSERT_TRUE(discord_->Start(&error)) << error;
+  }
+
+  // Starts the client and waits until it is Ready.
+  void Connect(const RpcEventHandlers& handlers = {}) {
+    RpcClient::Start(kApplicationId, &handlers, false, nullptr);
+    ASSERT_TRUE(WaitForState(RpcConnection::State::Ready));
+  }
+
+  static bool WaitForState(RpcConnection::State state) {
+    return test::WaitUntil([&] { return test_seam::ConnectionState() == state; });
+  }
+
+  ReceivedActivity NextActivity() {
+    std::optional<ReceivedActivity> activity = discord_->WaitForActivity(seconds(10));
+    EXPECT_TRUE(activity.has_value()) << "no SET_ACTIVITY arrived";
+    return activity.value_or(ReceivedActivity{});
+  }
+
+  // Descriptions of the next `count` frames received.
+  std::vector<std::string> NextFrames(size_t count) {
+    std::vector<std::string> frames;
+    while (frames.size() < count) {
+      std::optional<ReceivedFrame> frame = discord_->WaitForFrame(seconds(10));
+      if (!frame) break;
+      frames.push_back(frame->opcode == 0 ? "handshake" : Describe(*frame));
+    }
+    return frames;
+  }
+
+  // Descriptions of the frames received until the next SET_ACTIVITY (included).
+  std::vector<std::string> FramesThroughNextActivity() {
+    std::vector<std::string> frames;
+    while (std::optional<ReceivedFrame> frame = discord_->WaitForFrame(seconds(10))) {
+      frames.push_back(frame->opcode == 0 ? "handshake" : Describe(*frame));
+      if (frames.back() == "SET_ACTIVITY") break;
+    }
+    return frames;
+  }
+
+  test::PrivateIpcDirectory ipc_;
+  std::unique_ptr<FakeDiscord> discord_;
+};
+
+TEST(ReconnectBackoffTest, DelayGrowsByARandomFactorUpToTheCap) {
+  const struct {
+    double u;
+    std::vector<int64_t> delays;
+  } cases[] = {
+      {0.0, {500, 500, 500}},
+      {0.9999999, {1499}},
+      {0.5, {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000}},
+      {0.75, {1250, 3125, 7812, 19530, 48825, 60000}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.u);
+    ReconnectBackoff backoff(1);
+    std::vector<int64_t> delays;
+    for (size_t i = 0; i < c.delays.size(); ++i) delays.push_back(backoff.Advance(c.u));
+    EXPECT_EQ(delays, c.delays);
+    EXPECT_EQ(backoff.attempts(), static_cast<int32_t>(c.delays.size()));
+    backoff.Reset();
+    EXPECT_EQ(backoff.current(), 500);
+    EXPECT_EQ(backoff.attempts(), 0);
+  }
+
+  ReconnectBackoff backoff(42);
+  for (int i = 0; i < 10000; ++i) {
+    const double u = backoff.Draw();
+    ASSERT_GE(u, 0.0);
+    ASSERT_LT(u, 1.0);
+  }
+}
+
+TEST_F(RpcClientTest, WithoutDiscordAttemptsWaitForTheBackoffAndReportNothing) {
+  clock_runs = false;
+  draws = {0.0, 0.5, 0.9999999};
+  SetHooks(5);
+  RpcEventHandlers handlers = Events::All();
+  RpcClient::Start(kApplicationId, &handlers, false, nullptr);
+
+  std::vector<int64_t> delays;
+  for (int32_t attempt = 1; attempt <= 12; ++attempt) {
+    ASSERT_TRUE(test::WaitUntil([&] { return test_seam::ReadBackoff().attempts == attempt; }))
+        << "attempt " << attempt;
+    const test_seam::BackoffView view = test_seam::ReadBackoff();
+    EXPECT_EQ(view.next_attempt, clock_now + view.current_ms * kTicksPerMs);
+    delays.push_back(view.current_ms);
+
+    clock_now = view.next_attempt - 1;
+    std::this_thread::sleep_for(milliseconds(20));  // a few passes
+    EXPECT_EQ(test_seam::ReadBackoff().attempts, attempt) << "attempted before the delay ran out";
+    clock_now = view.next_attempt;
+  }
+  EXPECT_THAT(std::vector<int64_t>(delays.begin(), delays.begin() + 4),
+              ElementsAre(500, 1000, 2999, 8996));
+  EXPECT_EQ(delays.back(), 60000);
+  EXPECT_TRUE(std::all_of(delays.begin(), delays.end(), [](int64_t d) { return d <= 60000; }));
+
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, IsEmpty());
+}
+
+TEST_F(RpcClientTest, EveryPresenceReachesDiscordWithoutWaitingForAPass) {
+  // The thread sleeps an hour between passes: only wake-ups make it move.
+  SetHooks(3600 * 1000);
+  StartDiscord();
+  static const DiscordPresence first = WithState("first");
+  static const DiscordPresence second = WithState("second");
+  // Write 1 is the handshake, write 2 the first presence; while that write is under
+  // way, the second presence comes in.
+  test::ScopedWriteFaults faults(0, [](int call) {
+    if (call == 2) RpcClient::SetPresence(second);
+  });
+  RpcClient::Start(kApplicationId, nullptr, false, nullptr);
+  ASSERT_TRUE(discord_->WaitForReady(1, seconds(10)));
+
+  RpcClient::SetPresence(first);  // wakes the pass that reads READY
+  EXPECT_EQ(NextActivity().state, "first");
+  EXPECT_EQ(NextActivity().state, "second");
+}
+
+TEST_F(RpcClientTest, OnlyTheLatestPendingPresenceIsSent) {
+  StartDiscord();
+  RpcClient::SetPresence(WithState("old"));     // nonce 1
+  RpcClient::SetPresence(WithState("latest"));  // nonce 2
+  Connect();
+  ReceivedActivity activity = NextActivity();
+  EXPECT_EQ(activity.state, "latest");
+  EXPECT_EQ(activity.nonce, "2");
+
+  RpcClient::Stop();
+  RpcClient::SetPresence(WithState("set"));
+  RpcClient::ResetPresence();
+  Connect();
+  activity = NextActivity();
+  EXPECT_TRUE(activity.cleared);
+  EXPECT_EQ(activity.connection, 2);
+
+  RpcClient::SetPresence(WithState("next"));
+  EXPECT_EQ(NextActivity().state, "next") << "nothing else was sent in between";
+}
+
+TEST_F(RpcClientTest, PresenceIsSentAgainWhenDiscordComesBack) {
+  StartDiscord();
+  Connect();
+  RpcClient::SetPresence(WithState("In game"));
+  const ReceivedActivity before = NextActivity();
+  ASSERT_EQ(before.connection, 1);
+
+  ASSERT_TRUE(discord_->DropConnection());
+  const ReceivedActivity after = NextActivity();
+  EXPECT_EQ(after.connection, 2);
+  EXPECT_EQ(after.payload, before.payload);
+}
+
+TEST_F(RpcClientTest, ANewerPresenceIsSentInsteadOfTheOldOne) {
+  StartDiscord();
+  Connect();
+  RpcClient::SetPresence(WithState("In game"));
+  NextActivity();
+
+  clock_runs = false;  // hold the reconnection
+  ASSERT_TRUE(discord_->DropConnection());
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadMailboxes().disconnected; }));
+  RpcClient::ResetPresence();
+  clock_runs = true;
+
+  const ReceivedActivity activity = NextActivity();
+  EXPECT_EQ(activity.connection, 2);
+  EXPECT_TRUE(activity.cleared);
+  RpcClient::SetPresence(WithState("next"));
+  EXPECT_EQ(NextActivity().state, "next");
+}
+
+TEST_F(RpcClientTest, PresenceWhoseWriteFailedIsSentAfterReconnecting) {
+  StartDiscord();
+  RpcEventHandlers handlers = Events::All();
+  handlers.on_join_game = nullptr;  // no subscriptions: the presence is the next write
+  handlers.on_spectate_game = nullptr;
+  handlers.on_join_request = nullptr;
+  Connect(handlers);
+  test::ScopedWriteFaults faults(1);
+  RpcClient::SetPresence(WithState("In game"));
+
+  const ReceivedActivity activity = NextActivity();
+  EXPECT_EQ(activity.connection, 2);
+  EXPECT_EQ(activity.state, "In game");
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, ElementsAre("disconnected 0 ", "ready"));
+}
+
+TEST_F(RpcClientTest, ReadySubscribesToTheEventsThatHaveHandlers) {
+  StartDiscord();
+  Connect(Events::All());
+  EXPECT_THAT(NextFrames(4),
+              ElementsAre("handshake", "SUBSCRIBE ACTIVITY_JOIN", "SUBSCRIBE ACTIVITY_SPECTATE",
+                          "SUBSCRIBE ACTIVITY_JOIN_REQUEST"));
+}
+
+TEST_F(RpcClientTest, ReadyWithoutEventHandlersSubscribesToNothing) {
+  StartDiscord();
+  RpcEventHandlers handlers{};
+  handlers.on_ready = &Events::Ready;
+  Connect(handlers);
+  RpcClient::SetPresence(WithState("x"));
+  EXPECT_THAT(FramesThroughNextActivity(), ElementsAre("handshake", "SET_ACTIVITY"));
+  RpcClient::SetPresence(WithState("y"));
+  EXPECT_THAT(FramesThroughNextActivity(), ElementsAre("SET_ACTIVITY"));
+}
+
+TEST_F(RpcClientTest, CommandQueueHoldsEightCommands) {
+  for (int i = 0; i < 8; ++i) EXPECT_TRUE(test_seam::Subscribe("ACTIVITY_JOIN")) << i;
+  EXPECT_FALSE(test_seam::Subscribe("ACTIVITY_SPECTATE")) << "a ninth command is dropped";
+  StartDiscord();
+  Connect();
+  std::vector<std::string> expected(9, "SUBSCRIBE ACTIVITY_JOIN");
+  expected[0] = "handshake";
+  EXPECT_EQ(NextFrames(9), expected);
+}
+
+TEST_F(RpcClientTest, DisconnectionBeforeTheNewConnectionComesBeforeReady) {
+  StartDiscord();
+  Connect(Events::All());
+  RpcClient::DispatchCallbacks();
+  ASSERT_THAT(Events::log, ElementsAre("ready"));
+  EXPECT_EQ(test_seam::ReadBackoff().current_ms, 500);
+  EXPECT_EQ(test_seam::ReadBackoff().attempts, 0);
+
+  draws = {0.5};
+  draw_index = 0;
+  ASSERT_TRUE(discord_->DropConnection());
+  ASSERT_TRUE(test::WaitUntil([] {
+    const test_seam::MailboxView m = test_seam::ReadMailboxes();
+    return m.disconnected && m.connected;
+  }));
+  ASSERT_TRUE(WaitForState(RpcConnection::State::Ready));
+  Events::log.clear();
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, ElementsAre("disconnected 1 Pipe closed", "ready"));
+}
+
+TEST_F(RpcClientTest, DisconnectionThatLastsComesAfterEverythingElse) {
+  StartDiscord();
+  Connect(Events::All());
+  clock_runs = false;  // no reconnection
+  draws = {0.5};
+  draw_index = 0;
+  for (
+      const char* event : {
+          R"({"cmd":"SET_ACTIVITY","data":{"code":4000,"message":"bad"},"evt":"ERROR","nonce":"5"})",
+          R"({"cmd":"DISPATCH","data":{"secret":"join-secret"},"evt":"ACTIVITY_JOIN"})",
+          R"({"cmd":"DISPATCH","data":{"secret":"watch-secret"},"evt":"ACTIVITY_SPECTATE"})",
+          R"({"cmd":"DISPATCH","data":{"user":{"id":"7","username":"ana"}},"evt":"ACTIVITY_JOIN_REQUEST"})",
+      }) {
+    ASSERT_TRUE(discord_->SendFrame(1, event));
+  }
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadMailboxes().join_requests == 1; }));
+  ASSERT_TRUE(discord_->DropConnection());
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadBackoff().attempts == 1; }))
+      << "the disconnection advances the backoff";
+  EXPECT_EQ(test_seam::ReadBackoff().current_ms, 1000);
+
+  Events::log.clear();
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log,
+              ElementsAre("ready", "error 4000 bad", "join join-secret", "spectate watch-secret",
+                          "request 7/ana//", "disconnected 1 Pipe closed"));
+  Events::log.clear();
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, IsEmpty()) << "each mailbox is delivered once";
+}
+
+TEST_F(RpcClientTest, RepliesAndEventsTheClientReads) {
+  StartDiscord();
+  Connect(Events::All());
+  RpcClient::DispatchCallbacks();
+  Events::log.clear();
+  const std::string long_text(300, 'x');
+  for (const std::string& event : {
+           // Only an ERROR reply counts; code and message default to 0 and empty.
+           std::string(R"({"cmd":"SET_ACTIVITY","data":{"code":1},"evt":null,"nonce":"1"})"),
+           std::string(R"({"cmd":"SET_ACTIVITY","data":{},"evt":"ERROR","nonce":"2"})"),
+           // An event without nonce; ERROR without nonce is no reply and is ignored.
+           std::string(R"({"cmd":"DISPATCH","data":{"code":5},"evt":"ERROR"})"),
+           std::string(R"({"cmd":"DISPATCH","data":{},"evt":"ACTIVITY_JOIN"})"),
+           std::string(R"({"cmd":"DISPATCH","evt":"UNKNOWN_EVENT"})"),
+           // The latest secret wins; texts are cut to 255 bytes.
+           std::string(R"({"cmd":"DISPATCH","data":{"secret":"old"},"evt":"ACTIVITY_SPECTATE"})"),
+           R"({"cmd":"DISPATCH","data":{"secret":")" + long_text +
+               R"("},"evt":"ACTIVITY_SPECTATE"})",
+       }) {
+    ASSERT_TRUE(discord_->SendFrame(1, event));
+  }
+  ASSERT_TRUE(discord_->SendFrame(1, R"({"evt":"ACTIVITY_JOIN","data":{"secret":"marker"}})"));
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadMailboxes().join; }));
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log,
+              ElementsAre("error 0 ", "join marker", "spectate " + std::string(255, 'x')));
+}
+
+TEST_F(RpcClientTest, JoinRequestsWaitInEightSlots) {
+  StartDiscord();
+  Connect(Events::All());
+  RpcClient::DispatchCallbacks();
+  Events::log.clear();
+  auto request = [](const std::string& user) {
+    return R"({"cmd":"DISPATCH","data":{"user":)" + user + R"(},"evt":"ACTIVITY_JOIN_REQUEST"})";
+  };
+  ASSERT_TRUE(discord_->SendFrame(1, request(R"({"id":"0","avatar":"a"})")));  // no username
+  ASSERT_TRUE(discord_->SendFrame(
+      1, request(R"({"id":")" + std::string(40, '9') +
+                 R"(","username":"first","discriminator":"123456789","avatar":"av"})")));
+  for (int i = 2; i <= 9; ++i) {
+    ASSERT_TRUE(
+        discord_->SendFrame(1, request(R"({"id":")" + std::to_string(i) + R"(","username":"u)" +
+                                       std::to_string(i) + R"("})")));
+  }
+  ASSERT_TRUE(discord_->SendFrame(1, R"({"evt":"ACTIVITY_JOIN","data":{"secret":"marker"}})"));
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadMailboxes().join; }));
+  EXPECT_EQ(test_seam::ReadMailboxes().join_requests, 8);
+
+  RpcClient::DispatchCallbacks();
+  std::vector<std::string> expected = {"join marker",
+                                       "request " + std::string(31, '9') + "/first/1234567/av"};
+  for (int i = 2; i <= 8; ++i) {
+    expected.push_back("request " + std::to_string(i) + "/u" + std::to_string(i) + "//");
+  }
+  EXPECT_EQ(Events::log, expected);
+
+  // The slots are free again.
+  Events::log.clear();
+  ASSERT_TRUE(discord_->SendFrame(1, request(R"({"id":"10","username":"u10"})")));
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadMailboxes().join_requests == 1; }));
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, ElementsAre("request 10/u10//"));
+}
+
+TEST_F(RpcClientTest, SecondStartOnlyReplacesTheHandlers) {
+  StartDiscord();
+  Connect();
+  RpcEventHandlers handlers = Events::All();
+  RpcClient::Start(kApplicationId, &handlers, false, nullptr);
+  RpcClient::SetPresence(WithState("x"));
+  EXPECT_EQ(NextActivity().connection, 1);
+  EXPECT_EQ(discord_->connection_count(), 1);
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, ElementsAre("ready")) << "the new handlers get what waits";
+}
+
+TEST_F(RpcClientTest, StopEndsTheConnectionAndKeepsThePendingPresence) {
+  StartDiscord();
+  RpcEventHandlers handlers = Events::All();
+  Connect(handlers);
+  RpcClient::Stop();
+  EXPECT_EQ(test_seam::ConnectionState(), RpcConnection::State::Closed);
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, IsEmpty()) << "handlers are gone with Stop";
+
+  RpcClient::SetPresence(WithState("after stop"));
+  Connect(handlers);
+  const ReceivedActivity activity = NextActivity();
+  EXPECT_EQ(activity.connection, 2);
+  EXPECT_EQ(activity.state, "after stop");
+}
+
+}  // namespace
+}  // namespace mau::discord
