@@ -1,0 +1,205 @@
+#include "binding/json_reader.h"
+
+#include <rapidjson/encodings.h>
+#include <rapidjson/error/error.h>
+#include <rapidjson/reader.h>
+#include <rapidjson/stream.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "binding/reader_limits.h"
+#include "platform/alloc_hooks.h"
+#include "platform/format.h"
+
+namespace mau {
+
+namespace {
+
+// rapidjson's reader copies each string into a stack of its own; that stack lives on the
+// allocation hooks like every other heap block.
+class ReaderStackAllocator {
+ public:
+  static const bool kNeedFree = true;
+  void* Malloc(size_t size) {
+    if (size == 0) return nullptr;
+    void* block = HookAllocate(size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+  }
+  void* Realloc(void* block, size_t, size_t newSize) {
+    if (newSize == 0) {
+      HookRelease(block);
+      return nullptr;
+    }
+    void* grown = block != nullptr ? HookReallocate(block, newSize) : HookAllocate(newSize);
+    if (grown == nullptr) throw std::bad_alloc();
+    return grown;
+  }
+  static void Free(void* block) { HookRelease(block); }
+};
+
+using JsonReader =
+    rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, ReaderStackAllocator>;
+
+// The text up to its first NUL: JSON strings may carry "\u0000", BindingValue strings end
+// there.
+std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
+  const void* nul = std::memchr(text, 0, length);
+  return {text, nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text)
+                               : static_cast<size_t>(length)};
+}
+
+// Builds the value from rapidjson's events. The open containers sit on a stack of
+// pointers; a pointer stays valid while its container is open because only the innermost
+// open container ever grows.
+class ValueBuilder {
+ public:
+  explicit ValueBuilder(BindingValue& root) : pending_(&root) { open_.reserve(16); }
+
+  bool Null() {
+    Slot().Reset();
+    return true;
+  }
+  bool Bool(bool value) {
+    Slot().SetBool(value);
+    return true;
+  }
+  bool Int(int value) {
+    Slot().SetSigned(value);
+    return true;
+  }
+  bool Uint(unsigned value) {
+    Slot().SetUnsigned(value);
+    return true;
+  }
+  bool Int64(int64_t value) {
+    Slot().SetSigned(value);
+    return true;
+  }
+  bool Uint64(uint64_t value) {
+    Slot().SetUnsigned(value);
+    return true;
+  }
+  bool Double(double value) {
+    Slot().SetDouble(value);
+    return true;
+  }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not requested
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    Slot().SetString(UpToNul(text, length));
+    return true;
+  }
+  bool StartObject() { return Open(false); }
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    pending_ = &open_.back().value->MemberForWriting(UpToNul(text, length));
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType) {
+    open_.pop_back();
+    return true;
+  }
+  bool StartArray() { return Open(true); }
+  bool EndArray(rapidjson::SizeType) {
+    open_.pop_back();
+    return true;
+  }
+
+ private:
+  struct OpenContainer {
+    BindingValue* value;
+    bool isCollection;
+  };
+
+  // The value the next event fills: a new element of an open collection, else the member
+  // named by the last key (or the root).
+  BindingValue& Slot() {
+    if (!open_.empty() && open_.back().isCollection) return open_.back().value->AppendElement();
+    return *pending_;
+  }
+
+  bool Open(bool collection) {
+    if (open_.size() >= kMaxReaderNesting) return false;
+    BindingValue& slot = Slot();
+    slot.Reset();  // a repeated member's later value replaces the earlier one
+    if (collection) {
+      slot.EnsureCollection();
+    } else {
+      slot.EnsureStructure();
+    }
+    open_.push_back({&slot, collection});
+    return true;
+  }
+
+  BindingValue* pending_;
+  std::vector<OpenContainer> open_;
+};
+
+void Fail(BindingResult& result, unsigned code, size_t offset) {
+  result.Fail(FormatText("Error: %1 at offset %2.", JsonParseErrorText(code), offset));
+}
+
+// The length of a text known only to end at its NUL.
+constexpr size_t kUntilNul = SIZE_MAX;
+
+void Parse(BindingResult& result, const char* text, size_t length) {
+  if (!result.ok()) return;
+  BindingValue value;
+  ReaderStackAllocator stackAllocator;
+  JsonReader reader(&stackAllocator);
+  rapidjson::StringStream stream(text);
+  size_t offset = 0;
+  try {
+    ValueBuilder builder(value);
+    const rapidjson::ParseResult parsed = reader.Parse(stream, builder);
+    if (parsed.IsError()) return Fail(result, parsed.Code(), parsed.Offset());
+    offset = stream.Tell();
+  } catch (const std::bad_alloc&) {
+    return result.Fail(FormatText("Error: Out of memory. at offset %1.", stream.Tell()));
+  } catch (const std::length_error& e) {
+    return result.Fail(FormatText("Error: %1 at offset %2.", e.what(), stream.Tell()));
+  }
+  // rapidjson stops at a NUL; inside a string object that NUL is a stray character.
+  if (length != kUntilNul && offset < length)
+    return Fail(result, rapidjson::kParseErrorDocumentRootNotSingular, offset);
+  result.value() = std::move(value);
+}
+
+}  // namespace
+
+std::string_view JsonParseErrorText(unsigned code) noexcept {
+  static constexpr std::string_view kTexts[] = {
+      "No error.",
+      "The document is empty.",
+      "The document root must not be followed by other values.",
+      "Invalid value.",
+      "Missing a name for object member.",
+      "Missing a colon after a name of object member.",
+      "Missing a comma or '}' after an object member.",
+      "Missing a comma or ']' after an array element.",
+      "Incorrect hex digit after \\u escape in string.",
+      "The surrogate pair in string is invalid.",
+      "Invalid escape character in string.",
+      "Missing a closing quotation mark in string.",
+      "Invalid encoding in string.",
+      "Number too big to be stored in double.",
+      "Miss fraction part in number.",
+      "Miss exponent in number.",
+      "Terminate parsing due to Handler error.",
+      "Unspecific syntax error.",
+  };
+  return code < std::size(kTexts) ? kTexts[code] : std::string_view("Unknown error.");
+}
+
+void ParseJson(BindingResult& result, const char* text) {
+  Parse(result, text != nullptr ? text : "", kUntilNul);
+}
+
+void ParseJson(BindingResult& result, const std::string& text) {
+  Parse(result, text.c_str(), text.size());
+}
+
+}  // namespace mau
