@@ -2,6 +2,7 @@
 // real socket (POSIX) or named pipe (Windows): the presence Discord receives for each
 // chat presence the host publishes.
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -276,6 +277,41 @@ TEST_F(PresenceEndToEnd, LongLocalizedTextsAreCutAtWholeCharacters) {
   EXPECT_EQ(activity->error, "") << "Discord accepts the texts";
   EXPECT_EQ(activity->state, tower.substr(0, 126));
   EXPECT_EQ(activity->details, tower.substr(0, 126)) << "map text cut, then the details cut";
+}
+
+TEST_F(PresenceEndToEnd, TenThousandChangesLeaveMemoryWhereItWas) {
+  StartDiscord();
+  ASSERT_TRUE(StartHost());
+  const char* statuses[] = {"inQueue", "championSelect", "inGame", "hosting_practice_tool"};
+  const char* queues[] = {"RANKED_SOLO_5x5", "NORMAL_DRAFT", "ARAM_5x5", "BOT_INTRO", "NONE"};
+  const char* maps[] = {"11", "12", "21", "30"};
+  int sequence = 0;
+  auto play = [&](int count) {
+    for (int i = 0; i < count; ++i, ++sequence) {
+      const std::string champion = std::to_string(sequence % 17 + 1);
+      const std::string stamp = std::to_string(1765339200000LL + sequence * 1000LL);
+      Publish(kChat, Chat(statuses[sequence % 4], queues[sequence % 5], champion.c_str(),
+                          maps[sequence % 4], stamp.c_str()));
+      if (i % 100 == 0) Pump(1ms);
+    }
+    Pump(500ms);
+  };
+  auto inUse = [](const MemoryStats& s) { return s.bytesAllocated - s.bytesFreed; };
+
+  play(20);
+  const MemoryStats afterShort = host_.Stats();
+  play(10000);
+  const MemoryStats afterLong = host_.Stats();
+  RecordProperty("bytesInUseAfterShort", std::to_string(inUse(afterShort)));
+  RecordProperty("bytesInUseAfterLong", std::to_string(inUse(afterLong)));
+  RecordProperty("peakBytesInUse", std::to_string(afterLong.peakBytesInUse));
+  std::printf("bytes in use after 20 changes %llu, after 10,020 %llu; peak %llu\n",
+              static_cast<unsigned long long>(inUse(afterShort)),
+              static_cast<unsigned long long>(inUse(afterLong)),
+              static_cast<unsigned long long>(afterLong.peakBytesInUse));
+  EXPECT_LE(inUse(afterLong), inUse(afterShort));
+  EXPECT_LT(afterLong.peakBytesInUse, 1u << 20);
+  EXPECT_GT(afterLong.allocations, afterShort.allocations + 10000) << "the changes were handled";
 }
 
 }  // namespace
