@@ -70,7 +70,7 @@ void MAU_ABI TestHost::SendRequest(HostInterface* api, HostCallResponse* respons
   if (answer.streamed) {
     response->streamRead = StreamRead;
     response->streamRelease = StreamRelease;
-    response->stream = new Stream{&host, answer.chunks, 0, answer.streamFails};
+    response->stream = new Stream{&host, &answer.chunks, 0, answer.streamFails};
     response->bodyLength = answer.bodyLength;
     return;
   }
@@ -93,23 +93,22 @@ void MAU_ABI TestHost::ReleaseResponse(HostCallResponse* response) {
 uint8_t MAU_ABI TestHost::StreamRead(void* stream, void* buffer, uint32_t* length, uint8_t* more) {
   auto* state = static_cast<Stream*>(stream);
   state->host->calls.push_back("read");
-  if (state->next >= state->chunks.size()) {
+  if (state->next >= state->chunks->size()) {
     *length = 0;
     *more = 0;
     return state->fails ? 0 : 1;
   }
-  const std::string& chunk = state->chunks[state->next++];
+  const std::string& chunk = (*state->chunks)[state->next++];
   const uint32_t n = chunk.size() < *length ? static_cast<uint32_t>(chunk.size()) : *length;
   std::memcpy(buffer, chunk.data(), n);
   *length = n;
-  *more = state->next < state->chunks.size() || state->fails ? 1 : 0;
+  *more = state->next < state->chunks->size() || state->fails ? 1 : 0;
   return 1;
 }
 
 void MAU_ABI TestHost::StreamRelease(void* stream) {
   auto* state = static_cast<Stream*>(stream);
-  ++state->host->streamsReleased;
-  state->chunks.clear();  // the stream object itself goes with the response
+  ++state->host->streamsReleased;  // the stream object itself goes with the response
 }
 
 void MAU_ABI TestHost::SubscribeEvent(HostInterface* api, const char* name, uint32_t handle,

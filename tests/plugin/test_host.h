@@ -97,7 +97,7 @@ class TestHost {
   };
   struct Stream {
     TestHost* host;
-    std::vector<std::string> chunks;
+    const std::vector<std::string>* chunks;  // the answer's
     size_t next = 0;
     bool fails = false;
   };
