@@ -193,5 +193,36 @@ TEST(PluginLifecycle, BeforeTheStartRequestsFailAndNothingReachesTheHost) {
   EXPECT_TRUE(host.calls.empty());
 }
 
+// A plug-in whose code throws everywhere the host calls in.
+struct ThrowingCallbacksPlugin : PluginBase {
+  bool OnInitialize() override {
+    ObserveResource("/mau-chat/v1/*",
+                    [](const PluginResourceEvent&) { throw std::runtime_error("handler"); });
+    StartRepeatingTimer("Boom", 0.5, [] { throw std::runtime_error("timer"); });
+    return true;
+  }
+  void OnShutdown() override { throw std::runtime_error("shutdown"); }
+};
+
+struct ThrowingStartPlugin : PluginBase {
+  bool OnInitialize() override { throw std::bad_alloc(); }
+};
+
+TEST(PluginLifecycle, NoExceptionUnwindsIntoTheHost) {
+  TestHost host;
+  StartedPlugin<ThrowingCallbacksPlugin> plugin(host);
+  ASSERT_TRUE(plugin.started);
+  BindingValue data;
+  EXPECT_TRUE(
+      host.PublishResource("OnJsonApiEvent_mau-chat_v1_*", "/mau-chat/v1/me", "Update", data));
+  ASSERT_EQ(host.timers.size(), 1u);
+  host.FireTimer(0);
+  plugin.Stop();
+
+  TestHost other;
+  StartedPlugin<ThrowingStartPlugin> refused(other);
+  EXPECT_FALSE(refused.started) << "a start that throws answers 0";
+}
+
 }  // namespace
 }  // namespace mau
