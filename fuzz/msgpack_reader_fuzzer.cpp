@@ -7,6 +7,7 @@
 
 #include "binding/binding_result.h"
 #include "binding/msgpack_reader.h"
+#include "same_tree.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mau::BindingResult result;
@@ -19,6 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (size > 0 && consumed == 0) std::abort();
   const mau::BindingValue copy = result.value();
-  if (!(copy == result.value())) std::abort();
+  if (!mau::fuzz::SameTree(copy, result.value())) std::abort();
   return 0;
 }
