@@ -53,6 +53,47 @@ bool IsFalseSpelling(std::string_view text) {
                  {"false", "False", "FALSE", "n", "N", "no", "No", "NO", "off", "Off", "OFF"});
 }
 
+// False when no null or bool spelling and nothing strtod reads as a finite number can
+// start like text: most plain texts are settled by their first character.
+bool MayBeNonText(std::string_view text) {
+  if (text.empty()) return true;
+  switch (text[0]) {
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+    case '+':
+    case '-':
+    case '.':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+    case '~':
+    case 'n':
+    case 'N':
+    case 't':
+    case 'T':
+    case 'f':
+    case 'F':
+    case 'y':
+    case 'Y':
+    case 'o':
+    case 'O':
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string_view TextOf(const yaml_char_t* text) {
   return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text)) : "";
 }
@@ -346,7 +387,8 @@ class YamlBuilder {
       }
       return true;
     }
-    if (style == YAML_SINGLE_QUOTED_SCALAR_STYLE || style == YAML_DOUBLE_QUOTED_SCALAR_STYLE) {
+    if (style == YAML_SINGLE_QUOTED_SCALAR_STYLE || style == YAML_DOUBLE_QUOTED_SCALAR_STYLE ||
+        !MayBeNonText(view)) {
       target.SetString(view);
     } else if (IsNullSpelling(view)) {
       target.Reset();
