@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -174,13 +175,42 @@ struct PathStep {
   }
 };
 
-using Path = std::vector<PathStep>;
+// A path from the root, as its last step and the path of the parent; null is the root
+// itself. Anchors share the nodes of their common prefix, so that many anchors deep in a
+// tree cost one node each, not a copy of their whole path.
+struct PathNode;
+using PathRef = std::shared_ptr<const PathNode>;
+struct PathNode {
+  PathRef parent;
+  PathStep step;
+  size_t depth;  // steps from the root
+};
+
+size_t DepthOf(const PathRef& path) { return path != nullptr ? path->depth : 0; }
+
+PathRef Extend(PathRef parent, PathStep step) {
+  const size_t depth = DepthOf(parent) + 1;
+  return std::make_shared<const PathNode>(PathNode{std::move(parent), std::move(step), depth});
+}
+
+// True when a lies on b: a is b or one of its ancestors.
+bool IsPrefix(const PathNode* a, const PathNode* b) {
+  const size_t depthA = a != nullptr ? a->depth : 0;
+  size_t depthB = b != nullptr ? b->depth : 0;
+  if (depthA > depthB) return false;
+  for (; depthB > depthA; --depthB) b = b->parent.get();
+  for (; a != nullptr; a = a->parent.get(), b = b->parent.get()) {
+    if (a == b) return true;
+    if (!(a->step == b->step)) return false;
+  }
+  return true;
+}
 
 // What an anchor names: a node, by its path from the root, or a mapping key's text.
 struct Anchor {
   bool isKey = false;
   std::string keyText;
-  Path path;
+  PathRef path;
 };
 
 struct OpenNode {
@@ -188,6 +218,7 @@ struct OpenNode {
   bool isMap;
   PathStep step;       // from the parent to this node; unused for the root
   std::string anchor;  // empty when the node has none
+  PathRef path;        // made when an anchor or alias first needs it
 };
 
 struct TreeSize {
@@ -298,14 +329,19 @@ class YamlBuilder {
                                              : PathStep{targetIndex_, {}};
   }
 
+  // The path of open node index (the root's is null), made for it and the open nodes
+  // above it that lack one.
+  PathRef OpenPath(size_t index) {
+    size_t made = index;
+    while (made > 0 && open_[made].path == nullptr) --made;
+    for (size_t i = made + 1; i <= index; ++i)
+      open_[i].path = Extend(open_[i - 1].path, open_[i].step);
+    return open_[index].path;
+  }
+
   // The target's path from the root.
-  Path TargetPath() const {
-    Path path;
-    if (open_.empty()) return path;
-    path.reserve(open_.size());
-    for (size_t i = 1; i < open_.size(); ++i) path.push_back(open_[i].step);
-    path.push_back(TargetStep());
-    return path;
+  PathRef TargetPath() {
+    return open_.empty() ? nullptr : Extend(OpenPath(open_.size() - 1), TargetStep());
   }
 
   void FailAt(const char* pattern, const yaml_event_t& event) {
@@ -419,18 +455,17 @@ class YamlBuilder {
       target_->EnsureCollection();
     }
     open_.push_back(
-        {target_, isMap, open_.empty() ? PathStep{} : TargetStep(), std::string(anchor)});
-    if (!anchor.empty()) {
-      Path path;
-      path.reserve(open_.size() - 1);
-      for (size_t i = 1; i < open_.size(); ++i) path.push_back(open_[i].step);
-      AddAnchor(anchor, Anchor{false, {}, std::move(path)}, event);
-    }
+        {target_, isMap, open_.empty() ? PathStep{} : TargetStep(), std::string(anchor), {}});
+    if (!anchor.empty()) AddAnchor(anchor, Anchor{false, {}, OpenPath(open_.size() - 1)}, event);
   }
 
-  const BindingValue& Walk(const Path& path) const {
+  const BindingValue& Walk(const PathRef& path) const {
+    std::vector<const PathStep*> steps(DepthOf(path));
+    size_t i = steps.size();
+    for (const PathNode* n = path.get(); n != nullptr; n = n->parent.get()) steps[--i] = &n->step;
     const BindingValue* node = &root_;
-    for (const PathStep& step : path) {
+    for (const PathStep* s : steps) {
+      const PathStep& step = *s;
       node =
           step.index == PathStep::kMember ? &node->Member(step.name) : &node->Element(step.index);
     }
@@ -467,9 +502,8 @@ class YamlBuilder {
     }
     // A node that encloses the target is still being built (its path was taken over by a
     // repeated key): copying it into itself is a cycle too.
-    const Path target = TargetPath();
-    if (anchor.path.size() < target.size() &&
-        std::equal(anchor.path.begin(), anchor.path.end(), target.begin())) {
+    const PathRef target = TargetPath();
+    if (DepthOf(anchor.path) < DepthOf(target) && IsPrefix(anchor.path.get(), target.get())) {
       return FailNamed(kCyclic, name, event);
     }
     const BindingValue& source = Walk(anchor.path);
