@@ -25,10 +25,11 @@ namespace mau {
 namespace {
 
 // Aliases may copy this many nodes per byte of text in one document, and at least
-// kAliasNodeFloor: far more than any real document needs, far less than a small text of
-// nested aliases could otherwise expand to.
+// kAliasNodeFloor: far more than any real document needs (a hundred thousand nodes are a
+// few megabytes of tree), far less than a small text of nested aliases could otherwise
+// expand to.
 constexpr size_t kAliasNodesPerByte = 2;
-constexpr size_t kAliasNodeFloor = 1'000'000;
+constexpr size_t kAliasNodeFloor = 100'000;
 
 constexpr std::string_view kTagStr = "tag:yaml.org,2002:str";
 constexpr std::string_view kTagInt = "tag:yaml.org,2002:int";

@@ -17,8 +17,8 @@
 //
 // Bounds: containers nest at most kMaxReaderNesting deep, aliases included ("Nesting is
 // too deep. At line: 1 col: 513"); the nodes that aliases copy in one document are
-// limited to a multiple of the text's size with a floor of a million ("Alias expansion
-// limit exceeded. ..."). Messages of the reader count lines and columns from 1; libyaml's
+// limited to twice the text's size in bytes, and at least a hundred thousand ("Alias
+// expansion limit exceeded. ..."). Messages of the reader count lines and columns from 1; libyaml's
 // own errors ("YAML parser error: ...") keep libyaml's count from 0.
 #pragma once
 
