@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -127,9 +128,17 @@ ExactOutcome ExactInteger(const char* text, size_t length, Integer& out) {
 // strings.
 bool ResolveNumber(BindingValue& target, const char* text, size_t length) {
   if (length == 0) return false;
-  char* end = nullptr;
-  const double d = std::strtod(text, &end);
-  if (end != text + length || !std::isfinite(d)) return false;
+  double d = 0;
+  // from_chars reads the common spellings (12, -3, 1.5e3) several times faster than
+  // strtod, to the same correctly rounded double; whatever it does not read whole (0x10,
+  // +7, leading blanks, overflow) goes to strtod.
+  const std::from_chars_result quick = std::from_chars(text, text + length, d);
+  if (quick.ec != std::errc() || quick.ptr != text + length) {
+    char* end = nullptr;
+    d = std::strtod(text, &end);
+    if (end != text + length) return false;
+  }
+  if (!std::isfinite(d)) return false;
   constexpr double kTwoTo53 = 9007199254740992.0;
   constexpr double kTwoTo63 = 9223372036854775808.0;
   constexpr double kTwoTo64 = 18446744073709551616.0;
