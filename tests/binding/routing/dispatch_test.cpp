@@ -1,0 +1,467 @@
+// The dispatcher through the export entries of a FunctionTable, called as a host calls:
+// arguments from every source, each failure text, responses with headers and streams.
+#include "binding/routing/dispatch.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "binding/record_builder.h"
+#include "binding/routing/function_table.h"
+#include "binding/routing/host_call.h"
+#include "binding/type_registry.h"
+#include "binding/value_dump.h"
+
+namespace mau {
+namespace {
+
+using test::CallExposed;
+using test::Dump;
+using test::HostAnswer;
+using test::HostCall;
+
+struct Point {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+class TextStream final : public ResponseStream {
+ public:
+  explicit TextStream(std::string text) : text_(std::move(text)) {}
+  bool Read(void* buffer, uint32_t* length, uint8_t* more) override {
+    const size_t n = std::min<size_t>(*length, text_.size() - offset_);
+    std::memcpy(buffer, text_.data() + offset_, n);
+    offset_ += n;
+    *length = static_cast<uint32_t>(n);
+    *more = offset_ < text_.size() ? 1 : 0;
+    return true;
+  }
+  uint32_t Size() override { return static_cast<uint32_t>(text_.size()); }
+
+ private:
+  std::string text_;
+  size_t offset_ = 0;
+};
+
+// A plug-in's worth of exposed functions; each records that it ran.
+class Catalog {
+ public:
+  int calls = 0;
+
+  int64_t Sum(int32_t a, int32_t b, int32_t c) {
+    ++calls;
+    return int64_t{a} + b + c;
+  }
+
+  // Echoes what each parameter received after conversion.
+  BindingValue Probe(const BindingValue& /*query*/, bool flag, int32_t count,
+                     const std::vector<std::string>& items, Point point, const BindingValue& list,
+                     const std::string& text, const std::string& userId) {
+    ++calls;
+    BindingValue out;
+    out.MemberForWriting("flag") = flag;
+    out.MemberForWriting("count") = count;
+    for (const std::string& item : items) out.MemberForWriting("items").AppendElement() = item;
+    out.MemberForWriting("point").MemberForWriting("x") = point.x;
+    out.MemberForWriting("point").MemberForWriting("y") = point.y;
+    out.MemberForWriting("list") = list;
+    out.MemberForWriting("text") = text;
+    out.MemberForWriting("userId") = userId;
+    return out;
+  }
+
+  BindingValue Store(const BindingValue& body, const std::string& tag) {
+    ++calls;
+    BindingValue out;
+    out.MemberForWriting("body") = body;
+    out.MemberForWriting("tag") = tag;
+    return out;
+  }
+
+  void Download(CallResult& result, const std::string& name) {
+    ++calls;
+    result.SetStatus(206, "Partial Content");
+    result.headers["content-type"] = "text/plain";
+    result.headers["x-name"] = name;
+    result.bodyFlag = 1;
+    result.bodyKind = 9;  // outside 1..3: the host sees 0
+    result.SetStream(std::make_unique<TextStream>("streamed body of " + name));
+  }
+
+  DeferredResult Later(const std::string& note) {
+    ++calls;
+    return {[note](CallResult& result, CallRecord& record) {
+      BindingValue& out = result.value.value();
+      out.MemberForWriting("note") = note;
+      out.MemberForWriting("url") = record.url;
+      out.MemberForWriting("requestId") = record.requestId;
+      out.MemberForWriting("arguments") = static_cast<uint32_t>(record.arguments.size());
+      out.MemberForWriting("agent") = record.requestHeaders["user-agent"];
+      out.MemberForWriting("method") = static_cast<uint32_t>(record.method);
+      out.MemberForWriting("started") = record.startTime > 0;
+    }};
+  }
+
+  BindingValue Deep() {
+    BindingValue out;
+    BindingValue* node = &out;
+    for (int i = 0; i < 600; ++i) node = &node->AppendElement();
+    return out;
+  }
+
+  int32_t Throw() { throw std::runtime_error("the catalog is closed"); }
+};
+
+class DispatchTest : public testing::Test {
+ protected:
+  DispatchTest() : functions_(registry_, &catalog_) {
+    registry_.Record<Point>("Point").Field("x", &Point::x).Field("y", &Point::y);
+    using L = ParameterLocation;
+    EXPECT_NE(functions_.Expose("Sum", &Catalog::Sum, &catalog_,
+                                {.urlTemplate = "/sum/{a}/{b}",
+                                 .method = RequestMethod::Get,
+                                 .parameters = {{.name = "a", .location = L::Path},
+                                                {.name = "b", .location = L::Path},
+                                                {.name = "c", .optional = true}}}),
+              nullptr);
+    // Routes match the whole URL, query included: a template that takes query arguments
+    // ends in a placeholder that takes the query text.
+    EXPECT_NE(functions_.Expose(
+                  "Probe", &Catalog::Probe, &catalog_,
+                  {.urlTemplate = "Probe{+query}",
+                   .parameters = {{.name = "query", .location = L::Path, .optional = true},
+                                  {.name = "flag"},
+                                  {.name = "count", .optional = true},
+                                  {.name = "items", .optional = true},
+                                  {.name = "point", .optional = true},
+                                  {.name = "list", .optional = true},
+                                  {.name = "text", .location = L::Query, .optional = true},
+                                  {.name = "userId", .location = L::Header, .optional = true}}}),
+              nullptr);
+    EXPECT_NE(functions_.Expose("Store", &Catalog::Store, &catalog_,
+                                {.urlTemplate = "/store",
+                                 .method = RequestMethod::Post,
+                                 .parameters = {{.name = "body", .location = L::Body},
+                                                {.name = "tag", .optional = true}}}),
+              nullptr);
+    EXPECT_NE(functions_.Expose("Download", &Catalog::Download, &catalog_,
+                                {.urlTemplate = "/files/{+name}",
+                                 .parameters = {{.name = "name", .location = L::Path}}}),
+              nullptr);
+    EXPECT_NE(functions_.Expose("Later", &Catalog::Later, &catalog_,
+                                {.urlTemplate = "/later/{note}", .parameters = {{.name = "note"}}}),
+              nullptr);
+    EXPECT_NE(functions_.Expose("Deep", &Catalog::Deep, &catalog_), nullptr);
+    EXPECT_NE(functions_.Expose("Throw", &Catalog::Throw, &catalog_), nullptr);
+    EXPECT_TRUE(functions_.RegistrationErrors().empty());
+    functions_.FillExports(exports_);
+  }
+
+  const PluginFunctionEntry& Entry(std::string_view name) {
+    for (uint32_t i = 0; i < exports_.functionCount; ++i) {
+      if (name == exports_.functions[i].name) return exports_.functions[i];
+    }
+    ADD_FAILURE() << "no entry " << name;
+    return exports_.functions[0];
+  }
+
+  HostAnswer Call(std::string_view name, HostCall call) {
+    HostAnswer answer = CallExposed(Entry(name), call);
+    EXPECT_TRUE(answer.zeroAfterRelease) << "the release function zeroes the response";
+    return answer;
+  }
+
+  BindingTypeRegistry registry_;
+  Catalog catalog_;
+  FunctionTable functions_;
+  PluginExports exports_{};
+};
+
+TEST_F(DispatchTest, PathQueryAndTypedArguments) {
+  struct Case {
+    const char* label;
+    HostCall call;
+    const char* value;
+  };
+  BindingValue five(5);
+  const Case cases[] = {
+      {"path parameters", {.url = "/sum/2/3"}, "i:5"},
+      {"percent-decoded path", {.url = "/sum/%2D2/3"}, "i:1"},
+      {"the first unnamed typed argument follows the two path parameters",
+       {.url = "/sum/2/3", .arguments = {{nullptr, five}}},
+       "i:10"},
+      {"a named typed argument, whatever its location",
+       {.url = "/sum/2/3", .arguments = {{"a", five}}},
+       "i:8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const HostAnswer answer = Call("Sum", c.call);
+    EXPECT_EQ(answer.error, "");
+    EXPECT_EQ(Dump(answer.value), c.value);
+    EXPECT_EQ(answer.status, 0u);
+    EXPECT_EQ(answer.statusText, "");
+  }
+}
+
+TEST_F(DispatchTest, NamedSourcesShapeArguments) {
+  struct Case {
+    const char* label;
+    HostCall call;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"nothing given: a non-optional bool is false",
+       {.url = "Probe"},
+       R"({count:i:0,flag:false,list:null,point:{x:i:0,y:i:0},text:"",userId:""})"},
+      {"?flag sets a bool true, ?items= gives an empty vector",
+       {.url = "Probe?flag&items="},
+       R"({count:i:0,flag:true,list:null,point:{x:i:0,y:i:0},text:"",userId:""})"},
+      {"a struct member by member, a collection grown to an index",
+       {.url = "Probe?point.x=1&point.y=2&list.2=a&count=4"},
+       R"({count:i:4,flag:false,list:[null,null,"a"],point:{x:i:1,y:i:2},text:"",userId:""})"},
+      {"a hexadecimal index and a member below it",
+       {.url = "Probe?list.0x1.name=b"},
+       R"({count:i:0,flag:false,list:[null,{name:"b"}],point:{x:i:0,y:i:0},text:"",userId:""})"},
+      {"sniffed JSON for a struct and a vector; text stays text",
+       {.url = "Probe?point=%7B%22x%22:5,%22y%22:6%7D&items=%20[%22p%22,%22q%22]&text="
+               "%7B%22a%22:1%7D"},
+       R"({count:i:0,flag:false,items:["p","q"],list:null,point:{x:i:5,y:i:6},text:"{\"a\":1}",userId:""})"},
+      {"a header named as the parameter in lower case",
+       {.url = "Probe", .headers = {{"userid", "u-17"}, {"UserId", "wrong"}}},
+       R"({count:i:0,flag:false,list:null,point:{x:i:0,y:i:0},text:"",userId:"u-17"})"},
+      {"a header in another case does not bind",
+       {.url = "Probe", .headers = {{"UserId", "u-17"}}},
+       R"({count:i:0,flag:false,list:null,point:{x:i:0,y:i:0},text:"",userId:""})"},
+      {"the largest index", {.url = "Probe?list.65535=z&count=1"}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const HostAnswer answer = Call("Probe", c.call);
+    EXPECT_EQ(answer.error, "");
+    if (c.value != nullptr) {
+      EXPECT_EQ(Dump(answer.value), c.value);
+    }
+  }
+  const HostAnswer big = Call("Probe", {.url = "Probe?list.65535=z"});
+  EXPECT_EQ(big.value.Member("list").size(), 65536u);
+  EXPECT_EQ(big.value.Member("list").Element(65535).AsString(), "z");
+}
+
+TEST_F(DispatchTest, FailuresStopTheCallWithTheirText) {
+  struct Case {
+    const char* function;
+    HostCall call;
+    const char* error;
+    uint32_t status;
+  };
+  const BindingValue one(1);
+  const Case cases[] = {
+      {"Sum", {.url = "/sum/2"}, "Invalid function", 404},
+      {"Sum", {.url = "/sum/2/3/4"}, "Invalid function", 404},
+      {"Sum", {.method = MAU_METHOD_POST, .url = "/sum/2/3"}, "Invalid function", 404},
+      {"Sum", {.url = "/sum/2/3?d=1"}, "Unknown argument 'd' for 'Sum'.", 0},
+      {"Sum",
+       {.url = "/sum/2/3?a=1"},
+       "Argument 'a' for 'Sum' was specified in an invalid location.",
+       0},
+      {"Sum",
+       {.url = "/sum/2/3", .arguments = {{"zz", one}}},
+       "Unknown argument 'zz' for 'Sum'.",
+       0},
+      {"Sum",
+       {.url = "/sum/2/3", .arguments = {{nullptr, one}, {nullptr, one}}},
+       "Unknown argument '3' for 'Sum'.",
+       0},
+      {"Sum", {.url = "/sum/x/3"}, "Value x for 'a' of type int32 is in an incorrect format", 0},
+      // The last path parameter takes the query text along.
+      {"Sum",
+       {.url = "/sum/2/3?c=10"},
+       "Value 3?c=10 for 'b' of type int32 is in an incorrect format",
+       0},
+      {"Probe", {.url = "Probe?count="}, "Expected value for argument 'count'.", 0},
+      {"Probe", {.url = "Probe?flag&"}, "Unknown argument '' for 'Probe'.", 0},
+      {"Probe", {.url = "Probe?list.1x=a"}, "Index 1x is in an incorrect format", 0},
+      {"Probe", {.url = "Probe?list.08=a"}, "Index 08 is in an incorrect format", 0},
+      {"Probe", {.url = "Probe?list.4294967296=a"}, "Index 4294967296 is out of range", 0},
+      {"Probe", {.url = "Probe?list.2147483648=a"}, "Index 2147483648 is out of range", 0},
+      {"Probe", {.url = "Probe?list.2147483647=a"}, "Index 2147483647 is out of range", 0},
+      {"Probe", {.url = "Probe?list.65536=a"}, "Index 65536 is out of range", 0},
+      {"Probe",
+       {.url = "Probe?list.99999999999999999999999=a"},
+       "Index 99999999999999999999999 is out of range",
+       0},
+      // Indexes that each stay in bounds but together would grow without limit.
+      {"Probe", {.url = "Probe?list.0.65535=a&list.1.65535=a"}, "Index 65535 is out of range", 0},
+      {"Probe",
+       {.url = "Probe?userId=u"},
+       "Argument 'userId' for 'Probe' was specified in an invalid location.",
+       0},
+      {"Probe",
+       {.url = "Probe?point=%7Bbad"},
+       "Couldn't deserialize JSON value for parameter 'point' of 'Probe': Error: Missing a name "
+       "for object member. at offset 1.",
+       0},
+      {"Store",
+       {.method = MAU_METHOD_POST,
+        .url = "/store",
+        .contentType = "text/plain",
+        .body = "{}",
+        .hasBody = true},
+       "Unsupported body content type",
+       0},
+      {"Store",
+       {.method = MAU_METHOD_POST,
+        .url = "/store",
+        .contentType = "application/json",
+        .body = "{\"a\":",
+        .hasBody = true},
+       "Error: Invalid value. at offset 5.",
+       0},
+      {"Throw", {.url = "Throw"}, "the catalog is closed", 500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call.url);
+    const int before = catalog_.calls;
+    const HostAnswer answer = Call(c.function, c.call);
+    EXPECT_TRUE(answer.hasError);
+    EXPECT_EQ(answer.error, c.error);
+    EXPECT_EQ(answer.status, c.status);
+    EXPECT_EQ(answer.value.kind(), BindingValueKind::Empty);
+    EXPECT_EQ(catalog_.calls, before) << "a failed call does not run the function";
+  }
+}
+
+TEST_F(DispatchTest, DeepKeysAndHeadersOutsideTheirLocation) {
+  std::string key = "Probe?list";
+  for (int i = 0; i < 600; ++i) key += ".a";
+  HostAnswer answer = Call("Probe", {.url = key + "=1"});
+  EXPECT_EQ(answer.error.rfind("Key 'a.a.a", 0), 0u) << answer.error;
+  EXPECT_NE(answer.error.find("is nested deeper than 512 levels"), std::string::npos);
+  // A parameter restricted to the query never looks at headers.
+  answer = Call("Probe", {.url = "Probe", .headers = {{"text", "x"}}});
+  EXPECT_EQ(answer.error, "");
+  EXPECT_EQ(answer.value.Member("text").AsString(), "");
+}
+
+TEST_F(DispatchTest, Bodies) {
+  struct Case {
+    const char* contentType;
+    std::string body;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"application/json; charset=utf-8", R"({"a":[1,2]})", R"({body:{a:[u:1,u:2]},tag:""})"},
+      {"Application/JSON", "[true]", R"({body:[true],tag:""})"},
+      {"application/vnd.api+json", R"({"data":null})", R"({body:{data:null},tag:""})"},
+      // A body carrying its terminating NUL reads up to it.
+      {"application/json", std::string("{}\0", 3), R"({body:{},tag:""})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.contentType);
+    const HostAnswer answer = Call("Store", {.method = MAU_METHOD_POST,
+                                             .url = "/store",
+                                             .contentType = c.contentType,
+                                             .body = c.body,
+                                             .hasBody = true});
+    EXPECT_EQ(answer.error, "");
+    EXPECT_EQ(Dump(answer.value), c.value);
+  }
+  // Without body bytes the body parameter stays empty, whatever the content type.
+  const HostAnswer none =
+      Call("Store", {.method = MAU_METHOD_POST, .url = "/store", .contentType = "text/plain"});
+  EXPECT_EQ(none.error, "");
+  EXPECT_EQ(Dump(none.value), R"({body:null,tag:""})");
+}
+
+TEST_F(DispatchTest, ResponsesCarryStatusHeadersAndStreams) {
+  const HostAnswer answer = Call("Download", {.url = "/files/a/b.txt"});
+  EXPECT_FALSE(answer.hasError);
+  EXPECT_EQ(answer.status, 206u);
+  EXPECT_EQ(answer.statusText, "Partial Content");
+  EXPECT_EQ(answer.headers, (std::map<std::string, std::string>{{"content-type", "text/plain"},
+                                                                {"x-name", "a/b.txt"}}));
+  EXPECT_EQ(answer.bodyFlag, 1u);
+  EXPECT_EQ(answer.bodyKind, 0u);
+  EXPECT_TRUE(answer.hadStream);
+  EXPECT_EQ(answer.streamed, "streamed body of a/b.txt");
+}
+
+TEST_F(DispatchTest, DeferredResultsFinishWithTheCallRecord) {
+  const HostAnswer answer = Call("Later", {.method = MAU_METHOD_PUT,
+                                           .url = "/later/soon",
+                                           .headers = {{"user-agent", "host/1"}},
+                                           .requestId = 42});
+  EXPECT_EQ(answer.error, "");
+  EXPECT_EQ(
+      Dump(answer.value),
+      R"({agent:"host/1",arguments:u:1,method:u:7,note:"soon",requestId:u:42,started:true,url:"/later/soon"})");
+}
+
+TEST_F(DispatchTest, UnconvertibleResultAnswers400) {
+  const HostAnswer answer = Call("Deep", {.url = "Deep"});
+  EXPECT_FALSE(answer.hasError);
+  EXPECT_EQ(answer.status, 400u);
+  EXPECT_EQ(answer.value.kind(), BindingValueKind::Empty);
+}
+
+TEST(HandleFunctionCall, WithoutUserDataAnswersInvalidFunction) {
+  HostCallRequest request{};
+  request.url = "/anything";
+  HostCallResponse response{};
+  HandleFunctionCall(&response, &request);
+  EXPECT_EQ(response.hasError, 1u);
+  EXPECT_STREQ(response.errorText, "Invalid function");
+  EXPECT_EQ(response.status, 404u);
+  response.release(&response);
+  HandleFunctionCall(nullptr, &request);  // nothing to answer into: nothing happens
+}
+
+TEST(FunctionTable, RefusesRegistrationsThatCannotWork) {
+  BindingTypeRegistry registry;
+  FunctionTable functions(registry);
+  auto f = [](int32_t) {};
+  (void)f;
+  struct Case {
+    const char* name;
+    FunctionOptions options;
+    const char* error;
+  };
+  static int32_t (*const kOne)(int32_t) = [](int32_t v) { return v; };
+  const Case cases[] = {
+      {"", {.parameters = {{.name = "v"}}}, "A function needs a name"},
+      {"Unbalanced",
+       {.urlTemplate = "/a}/{v}", .parameters = {{.name = "v"}}},
+       "Function 'Unbalanced' is refused: Unbalanced '}' at offset 2 of URL template '/a}/{v}'"},
+      {"Open",
+       {.urlTemplate = "/a/{v", .parameters = {{.name = "v"}}},
+       "Function 'Open' is refused: Unclosed '{' at offset 3 of URL template '/a/{v'"},
+      {"Name{",
+       {.parameters = {{.name = "v"}}},
+       "Function 'Name{' is refused: Unclosed '{' at offset 4 of URL template 'Name{'"},
+      {"Count", {}, "Function 'Count' describes 0 parameters, but its native function takes 1"},
+      {"Twice",
+       {.parameters = {{.name = ""}}},
+       "Function 'Twice' has an empty or repeated parameter name ''"},
+      {"Good", {.parameters = {{.name = "v"}}}, nullptr},
+      {"Good", {.parameters = {{.name = "v"}}}, "Function 'Good' is already exposed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t errors = functions.RegistrationErrors().size();
+    const FunctionRegistration* registration = functions.Expose(c.name, kOne, c.options);
+    if (c.error == nullptr) {
+      EXPECT_NE(registration, nullptr);
+      EXPECT_EQ(functions.RegistrationErrors().size(), errors);
+    } else {
+      EXPECT_EQ(registration, nullptr);
+      ASSERT_EQ(functions.RegistrationErrors().size(), errors + 1);
+      EXPECT_EQ(functions.RegistrationErrors().back(), c.error);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mau
