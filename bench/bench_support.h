@@ -3,8 +3,13 @@
 
 #include <benchmark/benchmark.h>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
 
 #include "platform/alloc_hooks.h"
+#include "platform/process_info.h"
 
 namespace mau::bench {
 
@@ -25,6 +30,32 @@ class AllocationCounters {
 
  private:
   MemoryCounters start_;
+};
+
+// A private directory as $XDG_RUNTIME_DIR for the stand-in's socket, removed afterwards.
+class PrivateRuntimeDirectory {
+ public:
+  PrivateRuntimeDirectory()
+      : path_(std::filesystem::temp_directory_path() /
+              ("mau-bench-discord-" + std::to_string(mau::CurrentProcessId()))) {
+    std::filesystem::create_directories(path_);
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
+    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+  }
+  ~PrivateRuntimeDirectory() {
+    if (old_) {
+      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string str() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+  std::optional<std::string> old_;
 };
 
 }  // namespace mau::bench

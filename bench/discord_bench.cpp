@@ -4,8 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +12,6 @@
 #include "discord/rpc_client.h"
 #include "discord/rpc_messages.h"
 #include "fake_discord_core.h"
-#include "platform/process_info.h"
 
 namespace {
 
@@ -49,34 +46,8 @@ void BM_SerializeSetActivity(benchmark::State& state) {
 }
 BENCHMARK(BM_SerializeSetActivity);
 
-// A private directory as $XDG_RUNTIME_DIR for the stand-in's socket, removed afterwards.
-class PrivateRuntimeDirectory {
- public:
-  PrivateRuntimeDirectory()
-      : path_(std::filesystem::temp_directory_path() /
-              ("mau-bench-discord-" + std::to_string(mau::CurrentProcessId()))) {
-    std::filesystem::create_directories(path_);
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
-    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
-  }
-  ~PrivateRuntimeDirectory() {
-    if (old_) {
-      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string str() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-  std::optional<std::string> old_;
-};
-
 void BM_PresenceLatency(benchmark::State& state) {
-  PrivateRuntimeDirectory runtime_directory;
+  mau::bench::PrivateRuntimeDirectory runtime_directory;
   mau::fake_discord::FakeDiscordOptions options;
   options.directory = runtime_directory.str();
   mau::fake_discord::FakeDiscord discord(options);

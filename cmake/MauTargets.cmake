@@ -35,3 +35,21 @@ function(mau_add_plugin_library target)
     set_target_properties(${target} PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/src/plugin.map)
   endif()
 endfunction()
+
+# mau_add_export_check(target): a test that the plug-in library exports exactly
+# load_mau_discord_rp, undecorated: the PE export table on Windows (objdump -p), the
+# defined dynamic symbols on Linux (nm -D), besides what the toolchain itself adds.
+function(mau_add_export_check target)
+  if(WIN32)
+    find_program(MAU_OBJDUMP NAMES ${CMAKE_OBJDUMP} i686-w64-mingw32-objdump objdump REQUIRED)
+    set(tool ${MAU_OBJDUMP})
+    set(mode pe)
+  else()
+    find_program(MAU_NM NAMES ${CMAKE_NM} nm REQUIRED)
+    set(tool ${MAU_NM})
+    set(mode elf)
+  endif()
+  add_test(NAME ${target}-exports
+    COMMAND ${CMAKE_COMMAND} -DTOOL=${tool} -DMODE=${mode} -DLIBRARY=$<TARGET_FILE:${target}>
+            -DEXPECTED=load_mau_discord_rp -P ${PROJECT_SOURCE_DIR}/cmake/check_exports.cmake)
+endfunction()

@@ -1,6 +1,7 @@
 #include "plugin/plugin_timers.h"
 
 #include <chrono>
+#include <exception>
 
 #include "log/log_core.h"
 #include "platform/format.h"
@@ -47,8 +48,17 @@ void MAU_ABI PluginTimers::Fire(void* userData) {
     if (it == self->onceTimers_.end()) return;
     callable = &it->second.callable;
   }
-  // Run without the lock, so that the callable may schedule further timers.
-  (*callable)();
+  // Run without the lock, so that the callable may schedule further timers. Nothing may
+  // unwind into the host.
+  try {
+    (*callable)();
+  } catch (const std::exception& error) {
+    Log(kLogError, static_cast<uint32_t>(kLogDbg | kLogNet), 0, "%s: A timer failed: %s",
+        self->displayName_.c_str(), error.what());
+  } catch (...) {
+    Log(kLogError, static_cast<uint32_t>(kLogDbg | kLogNet), 0, "%s: A timer failed",
+        self->displayName_.c_str());
+  }
   std::lock_guard<std::mutex> guard(self->timerLock_);
   self->onceTimers_.erase(id);
 }

@@ -1,0 +1,318 @@
+// The built plug-in library in the reference host, against the Discord stand-in over a
+// real socket (POSIX) or named pipe (Windows): the presence Discord receives for each
+// chat presence the host publishes.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../discord/ipc_test_support.h"
+#include "fake_discord_core.h"
+#include "host_runtime.h"
+#include "resource_store.h"
+#include "session_script.h"
+#include "support/test_support.h"
+
+namespace mau {
+namespace {
+
+using fake_discord::FakeDiscord;
+using fake_discord::ReceivedActivity;
+using namespace std::chrono_literals;
+
+constexpr const char* kChat = "/mau-chat/v1/me";
+constexpr const char* kEnabled = "/mau-platform-config/v1/namespaces/DiscordRP/IsEnabled";
+
+std::filesystem::path ExamplesDir() { return MAU_EXAMPLES_DIR; }
+
+// A chat presence value as the host publishes it.
+std::string Chat(const char* status, const char* queue = "", const char* champion = "",
+                 const char* map = "", const char* stamp = "0", const char* game = "") {
+  return std::string(R"({"name": "Wandering Lantern", "availability": "dnd", "mau": {)") +
+         R"("gameStatus": ")" + status + R"(", "gameQueueType": ")" + queue + R"(", "gameId": ")" +
+         game + R"(", "championId": ")" + champion + R"(", "mapId": ")" + map +
+         R"(", "timeStamp": ")" + stamp + R"("}})";
+}
+
+class PresenceEndToEnd : public ::testing::Test {
+ protected:
+  PresenceEndToEnd() {
+    std::filesystem::copy(ExamplesDir() / "resources", resources_.path(),
+                          std::filesystem::copy_options::recursive);
+  }
+  ~PresenceEndToEnd() override { host_.Stop(); }
+
+  // Replaces a resource file before the host starts.
+  void WriteResource(const std::string& uri, const std::string& json) {
+    std::ofstream(resources_.path() / (uri.substr(1) + ".json"), std::ios::trunc) << json;
+  }
+  void RemoveResource(const std::string& uri) {
+    std::filesystem::remove(resources_.path() / (uri.substr(1) + ".json"));
+  }
+
+  void StartDiscord() {
+    std::string error;
+    ASSERT_TRUE(discord_.Start(&error)) << error;
+  }
+  bool StartHost() {
+    std::string error;
+    if (!host_.Load(MAU_PLUGIN_PATH, &error)) {
+      ADD_FAILURE() << error;
+      return false;
+    }
+    const bool started = host_.Start();
+    Pump(50ms);
+    return started;
+  }
+
+  // Runs the host's loop (timers, the plug-in's Discord callbacks) for a while.
+  void Pump(std::chrono::milliseconds duration) { host_.RunUntil(host::Clock::now() + duration); }
+
+  void Publish(const std::string& uri, const std::string& json) {
+    host::SessionStep step;
+    step.uri = uri;
+    step.dataJson = json;
+    host_.Apply(step);
+  }
+  void Delete(const std::string& uri) {
+    host::SessionStep step;
+    step.uri = uri;
+    step.remove = true;
+    host_.Apply(step);
+  }
+
+  // The next SET_ACTIVITY Discord receives, keeping the host's loop running meanwhile.
+  std::optional<ReceivedActivity> NextActivity(std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (auto activity = discord_.WaitForActivity(0ms)) return activity;
+      Pump(10ms);
+    }
+    return discord_.WaitForActivity(0ms);
+  }
+  // True when no SET_ACTIVITY arrives within the time.
+  bool NoActivityFor(std::chrono::milliseconds duration) {
+    Pump(duration);
+    return !discord_.WaitForActivity(0ms).has_value();
+  }
+
+  bool Logged(std::string_view text) {
+    std::lock_guard lock(logLock_);
+    for (const std::string& line : log_) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  discord::test::PrivateIpcDirectory ipc_;
+  test::TempDir resources_;
+  FakeDiscord discord_{[&] {
+    fake_discord::FakeDiscordOptions options;
+    options.directory = ipc_.path();
+    return options;
+  }()};
+  host::ResourceStore store_{resources_.path()};
+  std::mutex logLock_;
+  std::vector<std::string> log_;
+  host::HostRuntime host_{store_, [this](int, std::string_view text) {
+                            std::lock_guard lock(logLock_);
+                            log_.emplace_back(text);
+                          }};
+};
+
+// What Discord shows for one activity; "cleared" when the presence was removed.
+std::string Card(const ReceivedActivity& a) {
+  if (a.cleared) return "cleared";
+  std::string card = "state=" + a.state + " | details=" + a.details +
+                     " | start=" + std::to_string(a.start) + " | image=" + a.large_image +
+                     " | text=" + a.large_text;
+  if (!a.error.empty()) card += " | ERROR " + a.error;
+  return card;
+}
+
+TEST_F(PresenceEndToEnd, PresenceFollowsTheChatPresence) {
+  StartDiscord();
+  ASSERT_TRUE(StartHost());
+  auto first = NextActivity();
+  ASSERT_TRUE(first) << "the start-up sends a reset while out of game";
+  EXPECT_EQ(Card(*first), "cleared");
+
+  struct Step {
+    const char* name;
+    std::string uri;
+    std::optional<std::string> json;  // nullopt: delete the resource
+    std::optional<std::string> card;  // nullopt: nothing is sent
+  };
+  const Step steps[] = {
+      {"in queue: start time, queue and map", kChat,
+       Chat("inQueue", "RANKED_SOLO_5x5", "", "11", "1765339200999"),
+       "state=Looking for a match | details=Gloamwood Crossing (Ranked) | start=1765339200 | "
+       "image=logo | text="},
+      {"the same state again sends nothing", kChat,
+       Chat("inQueue", "RANKED_SOLO_5x5", "", "11", "1765339200999"), std::nullopt},
+      {"champion select: no start time, champion shown", kChat,
+       Chat("championSelect", "RANKED_SOLO_5x5", "3", "11", "1765339260000"),
+       "state=Choosing a champion | details=Gloamwood Crossing (Ranked) | start=0 | "
+       "image=champ_moonwarden | text=Moon Warden"},
+      {"a changed champion alone is not sent", kChat,
+       Chat("championSelect", "RANKED_SOLO_5x5", "4", "11", "1765339260000"), std::nullopt},
+      {"in game with the new champion", kChat,
+       Chat("inGame", "RANKED_SOLO_5x5", "4", "11", "1765339335000", "4711"),
+       "state=In a match | details=Gloamwood Crossing (Ranked) | start=1765339335 | "
+       "image=champ_quillon | text=Quillon"},
+      {"unknown champion falls back to the logo; queue alone", kChat,
+       Chat("inGame", "NONE", "9999", "", "1765339400000"),
+       "state=In a match | details=Custom Game | start=1765339400 | image=logo | text="},
+      {"unknown status and map: lines left out", kChat,
+       Chat("tutorial", "XCUSTOM", "", "77", "1765339400000"),
+       "state= | details= | start=0 | image=logo | text="},
+      {"hosting_ statuses are hosting", kChat,
+       Chat("hosting_practice_tool", "CUSTOM", "", "21", "1765341000000"),
+       "state=Hosting a lobby | details=Saltmarsh Ruins (Custom Game) | start=0 | image=logo | "
+       "text="},
+      {"a deleted chat presence changes nothing", kChat, std::nullopt, std::nullopt},
+      {"switching presence off clears at once", kEnabled, "false", "cleared"},
+      {"chat changes while off stay cleared", kChat, Chat("inGame", "ARAM_5x5", "", "12", "5000"),
+       "cleared"},
+      {"deleting the switch turns presence back on at once", kEnabled, std::nullopt,
+       "state=In a match | details=Frostspire Bridge (All Random Arena) | start=5 | image=logo | "
+       "text="},
+      {"a switch value that is not a boolean means on: no change, nothing sent", kEnabled,
+       "\"yes\"", std::nullopt},
+      {"out of game clears", kChat, Chat("outOfGame"), "cleared"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    if (step.json) {
+      Publish(step.uri, *step.json);
+    } else {
+      Delete(step.uri);
+    }
+    if (step.card) {
+      auto activity = NextActivity();
+      ASSERT_TRUE(activity) << "no SET_ACTIVITY";
+      EXPECT_EQ(Card(*activity), *step.card);
+      EXPECT_FALSE(activity->instance);
+      EXPECT_EQ(activity->end, 0);
+      EXPECT_EQ(activity->small_image, "");
+    } else {
+      EXPECT_TRUE(NoActivityFor(300ms));
+    }
+  }
+  EXPECT_TRUE(Logged("Discord RPC ready."));
+  EXPECT_TRUE(Logged("Discord: setting state to \"In a match\""));
+}
+
+TEST_F(PresenceEndToEnd, DiscordStartingLateGetsTheWaitingPresence) {
+  WriteResource(kChat, Chat("inGame", "NORMAL_DRAFT", "2", "30", "1765339335000"));
+  ASSERT_TRUE(StartHost());
+  Pump(300ms);
+  StartDiscord();
+  auto activity = NextActivity(15s);
+  ASSERT_TRUE(activity);
+  EXPECT_EQ(Card(*activity),
+            "state=In a match | details=The Ember Vault (Normal) | start=1765339335 | "
+            "image=champ_brannoc | text=Brannoc");
+}
+
+TEST_F(PresenceEndToEnd, DiscordRestartingMidGame) {
+  StartDiscord();
+  ASSERT_TRUE(StartHost());
+  ASSERT_TRUE(NextActivity());  // the start-up reset
+  Publish(kChat, Chat("inGame", "BOT_5x5", "1", "11", "1765339335000"));
+  auto before = NextActivity();
+  ASSERT_TRUE(before);
+  EXPECT_EQ(before->connection, 1);
+
+  ASSERT_TRUE(discord_.DropConnection());
+  ASSERT_TRUE(discord::test::WaitUntil(
+      [&] {
+        Pump(10ms);
+        return discord_.WaitForReady(2, 0ms);
+      },
+      30s))
+      << "the plug-in reconnects";
+  // A presence delivered before the restart is not sent again; the next change is.
+  EXPECT_TRUE(NoActivityFor(300ms));
+  Publish(kChat, Chat("inGame", "BOT_5x5", "1", "11", "1765339999000"));
+  auto after = NextActivity();
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->connection, 2);
+  EXPECT_EQ(Card(*after),
+            "state=In a match | details=Gloamwood Crossing (Versus Bots) | start=1765339999 | "
+            "image=champ_orla | text=Orla the Tidecaller");
+  EXPECT_TRUE(Logged("Discord RPC: disconnected ("));
+}
+
+TEST_F(PresenceEndToEnd, NoLocalizedStringsMeansNoStart) {
+  RemoveResource("/mau-game-data/assets/v1/discord_strings");
+  StartDiscord();
+  EXPECT_FALSE(StartHost());
+  EXPECT_TRUE(Logged("Could not get localized strings from game data!"));
+  EXPECT_TRUE(NoActivityFor(500ms));
+  EXPECT_EQ(discord_.connection_count(), 0) << "the Discord client never starts";
+}
+
+TEST_F(PresenceEndToEnd, LongLocalizedTextsAreCutAtWholeCharacters) {
+  std::filesystem::copy(
+      ExamplesDir() / "resources-ja", resources_.path(),
+      std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+  // 50 three-byte characters: 150 bytes, cut to 42 characters (126 bytes), not 128 bytes.
+  std::string tower;
+  for (int i = 0; i < 50; ++i) tower += "\xE5\xA1\x94";  // 塔
+  WriteResource("/mau-game-data/assets/v1/discord_strings",
+                R"({"Disc_Pres_State_inGame": ")" + tower + R"(", "Disc_Pres_Map_11": ")" + tower +
+                    R"(", "Disc_Pres_QueueType_RANKED": "ランク戦"})");
+  StartDiscord();
+  ASSERT_TRUE(StartHost());
+  ASSERT_TRUE(NextActivity());
+  Publish(kChat, Chat("inGame", "RANKED", "", "11", "1000"));
+  auto activity = NextActivity();
+  ASSERT_TRUE(activity);
+  EXPECT_EQ(activity->error, "") << "Discord accepts the texts";
+  EXPECT_EQ(activity->state, tower.substr(0, 126));
+  EXPECT_EQ(activity->details, tower.substr(0, 126)) << "map text cut, then the details cut";
+}
+
+TEST_F(PresenceEndToEnd, TenThousandChangesLeaveMemoryWhereItWas) {
+  StartDiscord();
+  ASSERT_TRUE(StartHost());
+  const char* statuses[] = {"inQueue", "championSelect", "inGame", "hosting_practice_tool"};
+  const char* queues[] = {"RANKED_SOLO_5x5", "NORMAL_DRAFT", "ARAM_5x5", "BOT_INTRO", "NONE"};
+  const char* maps[] = {"11", "12", "21", "30"};
+  int sequence = 0;
+  auto play = [&](int count) {
+    for (int i = 0; i < count; ++i, ++sequence) {
+      const std::string champion = std::to_string(sequence % 17 + 1);
+      const std::string stamp = std::to_string(1765339200000LL + sequence * 1000LL);
+      Publish(kChat, Chat(statuses[sequence % 4], queues[sequence % 5], champion.c_str(),
+                          maps[sequence % 4], stamp.c_str()));
+      if (i % 100 == 0) Pump(1ms);
+    }
+    Pump(500ms);
+  };
+  auto inUse = [](const MemoryStats& s) { return s.bytesAllocated - s.bytesFreed; };
+
+  play(20);
+  const MemoryStats afterShort = host_.Stats();
+  play(10000);
+  const MemoryStats afterLong = host_.Stats();
+  RecordProperty("bytesInUseAfterShort", std::to_string(inUse(afterShort)));
+  RecordProperty("bytesInUseAfterLong", std::to_string(inUse(afterLong)));
+  RecordProperty("peakBytesInUse", std::to_string(afterLong.peakBytesInUse));
+  std::printf("bytes in use after 20 changes %llu, after 10,020 %llu; peak %llu\n",
+              static_cast<unsigned long long>(inUse(afterShort)),
+              static_cast<unsigned long long>(inUse(afterLong)),
+              static_cast<unsigned long long>(afterLong.peakBytesInUse));
+  EXPECT_LE(inUse(afterLong), inUse(afterShort));
+  EXPECT_LT(afterLong.peakBytesInUse, 1u << 20);
+  EXPECT_GT(afterLong.allocations, afterShort.allocations + 10000) << "the changes were handled";
+}
+
+}  // namespace
+}  // namespace mau
