@@ -1,0 +1,35 @@
+// The YAML reader: turns a YAML text into a BindingValue, for call bodies of type
+// "application/x-yaml".
+//
+// libyaml's event parser reads the text; the reader builds the value from its events and
+// resolves scalars itself. Quoted scalars and those tagged !!str are strings; plain and
+// block scalars are null (empty text, ~, null, Null, NULL), numbers (strtod: a fraction
+// gives float, a whole number unsigned or signed), then bool (true/yes/on/y and
+// false/no/off/n in lower, capitalised and upper case), else strings. !!int, !!float and
+// !!bool convert by the native field rules (an unconvertible !!int or !!float fails the
+// read); any other scalar tag fails. Mapping keys must be string scalars. Anchors are kept
+// as paths from the root and an alias deep-copies the anchored node as it is when the
+// alias is read. One document per text.
+//
+//   mau::BindingResult result;
+//   mau::ReadYaml(result, "id: 103\nroles: [mage, support]\n");
+//   if (!result.ok()) ...result.ErrorText()...  // "... At line: 2 col: 8"
+//
+// Bounds: containers nest at most kMaxReaderNesting deep, aliases included ("Nesting is
+// too deep. At line: 1 col: 513"); the nodes that aliases copy in one document are
+// limited to a multiple of the text's size with a floor of a million ("Alias expansion
+// limit exceeded. ..."). Messages of the reader count lines and columns from 1; libyaml's
+// own errors ("YAML parser error: ...") keep libyaml's count from 0.
+#pragma once
+
+#include <string_view>
+
+#include "binding/binding_result.h"
+
+namespace mau {
+
+// Reads one YAML document from text; result receives the value or the failure. An empty
+// text gives an empty value. result should be fresh: a failed result stays failed.
+void ReadYaml(BindingResult& result, std::string_view text);
+
+}  // namespace mau
