@@ -10,17 +10,14 @@ namespace {
 using discord::RpcClient;
 
 // Every line of the plug-in goes out at the highest level with the first category.
-template <typename... Args>
-void PluginLog(const char* format, Args... args) {
-  Log(kLogAlways, 1, 0, format, args...);
-}
+constexpr uint32_t kPluginCategory = 1;
 
-void OnDiscordReady() { PluginLog("Discord RPC ready."); }
+void OnDiscordReady() { Log(kLogAlways, kPluginCategory, 0, "Discord RPC ready."); }
 void OnDiscordDisconnected(int32_t code, const char* message) {
-  PluginLog("Discord RPC: disconnected (%d: %s)\n", code, message);
+  Log(kLogAlways, kPluginCategory, 0, "Discord RPC: disconnected (%d: %s)\n", code, message);
 }
 void OnDiscordError(int32_t code, const char* message) {
-  PluginLog("Discord RPC: error (%d: %s)\n", code, message);
+  Log(kLogAlways, kPluginCategory, 0, "Discord RPC: error (%d: %s)\n", code, message);
 }
 
 }  // namespace
@@ -82,7 +79,7 @@ void DiscordPresencePlugin::RefreshPresence() {
   const discord::DiscordPresence& presence =
       builder_.Build(chat_state_, localized_strings_, champion);
   if (presence.state != nullptr) {
-    PluginLog("Discord: setting state to \"%s\"\n", presence.state);
+    Log(kLogAlways, kPluginCategory, 0, "Discord: setting state to \"%s\"\n", presence.state);
   }
   RpcClient::SetPresence(presence);
 }
@@ -90,7 +87,7 @@ void DiscordPresencePlugin::RefreshPresence() {
 bool DiscordPresencePlugin::LoadLocalizedStrings() {
   RequestResult<BindingValue> table = RequestValue(RequestMethod::Get, kLocalizedStringsUri);
   if (!table.ok()) {
-    PluginLog("Could not get localized strings from game data!");
+    Log(kLogAlways, kPluginCategory, 0, "Could not get localized strings from game data!");
     return false;
   }
   StoreLocalizedStrings(table.value, localized_strings_);

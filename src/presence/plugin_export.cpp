@@ -2,4 +2,4 @@
 #include "plugin/plugin_entry.h"
 #include "presence/discord_presence_plugin.h"
 
-MAU_DEFINE_PLUGIN_EXPORT(mau::DiscordPresencePlugin, "mau-discord-rp")
+MAU_DEFINE_PLUGIN_EXPORT(mau::DiscordPresencePlugin, "mau-discord-rp");
