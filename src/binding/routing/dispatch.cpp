@@ -10,8 +10,10 @@
 #include "binding/binding_result.h"
 #include "binding/host_value.h"
 #include "binding/json_reader.h"
+#include "binding/msgpack_reader.h"
 #include "binding/routing/host_call_records.h"
 #include "binding/routing/url_codec.h"
+#include "binding/yaml_reader.h"
 #include "platform/alloc_hooks.h"
 #include "platform/clock.h"
 #include "platform/format.h"
@@ -32,23 +34,6 @@ constexpr char kBadMessagePack[] =
     "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
 constexpr char kUnsupportedBody[] = "Unsupported body content type";
 constexpr char kExtraMessagePack[] = "Extra MessgePack data found in body";
-
-// ------------------------------------------------------------------ readers
-
-// Reads one MessagePack value from the start of bytes; consumed receives the bytes used.
-void ReadMessagePackValue(BindingResult& result, size_t& consumed, const uint8_t* bytes,
-                          size_t size) {
-  (void)bytes;
-  (void)size;
-  consumed = 0;
-  result.Fail("MessagePack values cannot be read by this build");
-}
-
-// Parses a NUL-terminated YAML text.
-void ReadYamlValue(BindingResult& result, const char* text) {
-  (void)text;
-  result.Fail("YAML values cannot be read by this build");
-}
 
 // ------------------------------------------------------------------ helpers
 
@@ -117,7 +102,7 @@ void DecodeBody(CallResult& result, BindingValue& slot, const HostCallRequest& r
   if (StartsWithNoCase(contentType, "application/x-msgpack")) {
     BindingResult reader;
     size_t consumed = 0;
-    ReadMessagePackValue(reader, consumed, bytes, size);
+    ReadMsgpack(reader, consumed, bytes, size);
     if (!reader.ok()) {
       result.Fail(reader.ErrorText());
     } else if (consumed < size) {
@@ -140,7 +125,7 @@ void DecodeBody(CallResult& result, BindingValue& slot, const HostCallRequest& r
   if (json) {
     ParseJson(reader, text.c_str());
   } else {
-    ReadYamlValue(reader, text.c_str());
+    ReadYaml(reader, std::string_view(text.c_str()));
   }
   if (!reader.ok()) {
     result.Fail(reader.ErrorText());
@@ -428,8 +413,7 @@ void DecodeParameterValue(CallResult& result, BindingValue& slot,
     if ((first >= 0x80 && first <= 0x9F) || (first >= 0xDC && first <= 0xDF)) {
       BindingResult reader;
       size_t consumed = 0;
-      ReadMessagePackValue(reader, consumed, reinterpret_cast<const uint8_t*>(value.data()),
-                           value.size());
+      ReadMsgpack(reader, consumed, reinterpret_cast<const uint8_t*>(value.data()), value.size());
       TakeReaderResult(result, slot, reader, kBadMessagePack, label, function);
       return;
     }
@@ -446,7 +430,7 @@ void DecodeParameterValue(CallResult& result, BindingValue& slot,
     if (trimmed.substr(0, 3) == "---") {
       const std::string text(value);
       BindingResult reader;
-      ReadYamlValue(reader, text.c_str());
+      ReadYaml(reader, std::string_view(text.c_str()));
       TakeReaderResult(result, slot, reader, kBadYaml, label, function);
       return;
     }

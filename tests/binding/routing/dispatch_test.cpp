@@ -225,6 +225,9 @@ TEST_F(DispatchTest, NamedSourcesShapeArguments) {
       {"a hexadecimal index and a member below it",
        {.url = "Probe?list.0x1.name=b"},
        R"({count:i:0,flag:false,list:[null,{name:"b"}],point:{x:i:0,y:i:0},text:"",userId:""})"},
+      {"sniffed MessagePack and YAML for structured parameters",
+       {.url = "Probe?point=%82%a1x%03%a1y%04&list=---%0A-%20a%0A-%20b"},
+       R"({count:i:0,flag:false,list:["a","b"],point:{x:i:3,y:i:4},text:"",userId:""})"},
       {"sniffed JSON for a struct and a vector; text stays text",
        {.url = "Probe?point=%7B%22x%22:5,%22y%22:6%7D&items=%20[%22p%22,%22q%22]&text="
                "%7B%22a%22:1%7D"},
@@ -320,6 +323,40 @@ TEST_F(DispatchTest, FailuresStopTheCallWithTheirText) {
         .hasBody = true},
        "Error: Invalid value. at offset 5.",
        0},
+      {"Store",
+       {.method = MAU_METHOD_POST,
+        .url = "/store",
+        .contentType = "application/x-msgpack",
+        .body = "\x91\x01\x02",
+        .hasBody = true},
+       "Extra MessgePack data found in body",
+       0},
+      {"Store",
+       {.method = MAU_METHOD_POST,
+        .url = "/store",
+        .contentType = "application/x-msgpack",
+        .body = "\x91\xc1",
+        .hasBody = true},
+       "Invalid MessagePack data at position 2.",
+       0},
+      {"Store",
+       {.method = MAU_METHOD_POST,
+        .url = "/store",
+        .contentType = "application/x-yaml",
+        .body = "a: [1",
+        .hasBody = true},
+       "YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0",
+       0},
+      {"Probe",
+       {.url = "Probe?point=%81%a1x%c1"},
+       "Couldn't deserialize MessagePack value for parameter 'point' of 'Probe': Invalid "
+       "MessagePack data at position 4.",
+       0},
+      {"Probe",
+       {.url = "Probe?point=---%0A[1"},
+       "Couldn't deserialize YAML value for parameter 'point' of 'Probe': YAML parser error: did "
+       "not find expected ',' or ']'. At line: 2 col: 0",
+       0},
       {"Throw", {.url = "Throw"}, "the catalog is closed", 500},
   };
   for (const Case& c : cases) {
@@ -358,6 +395,12 @@ TEST_F(DispatchTest, Bodies) {
       {"application/vnd.api+json", R"({"data":null})", R"({body:{data:null},tag:""})"},
       // A body carrying its terminating NUL reads up to it.
       {"application/json", std::string("{}\0", 3), R"({body:{},tag:""})"},
+      {"application/x-msgpack",
+       "\x81\xa1"
+       "a\x92\x01\xa1x",
+       R"({body:{a:[i:1,"x"]},tag:""})"},
+      {"application/x-yaml", "a: 1\nb: [x, z]\n", R"({body:{a:u:1,b:["x","z"]},tag:""})"},
+      {"application/x-yaml; charset=utf-8", "--- [1]", R"({body:[u:1],tag:""})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.contentType);
