@@ -124,6 +124,12 @@ std::vector<const BindingFunctionDescriptor*> FunctionTable::Functions() const {
 }
 
 void FunctionTable::FillExports(PluginExports& exports) {
+  BuildEntries();
+  exports.functions = entries_.empty() ? nullptr : entries_.data();
+  exports.functionCount = static_cast<uint32_t>(entries_.size());
+}
+
+std::span<const PluginFunctionEntry> FunctionTable::BuildEntries() {
   exported_.clear();
   entries_.clear();
   entries_.reserve(registrations_.size());
@@ -167,8 +173,7 @@ void FunctionTable::FillExports(PluginExports& exports) {
     entries_.push_back(entry);
     exported_.push_back(std::move(exported));
   }
-  exports.functions = entries_.empty() ? nullptr : entries_.data();
-  exports.functionCount = static_cast<uint32_t>(entries_.size());
+  return entries_;
 }
 
 }  // namespace mau

@@ -18,7 +18,8 @@
 //                                    {.name = "verbose", .optional = true}}});
 //   functions.Expose("Rename", &Catalog::Rename, &catalog, {...});
 //   functions.ExposeHelp();                  // "Help": the help of this table and registry
-//   functions.FillExports(plugin->exports);  // entries valid until the table changes or dies
+//   for (const PluginFunctionEntry& entry : functions.BuildEntries())
+//     plugin->ExportTables().AddFunction(entry);   // valid until a rebuild or the table's end
 //
 // A registration that cannot work is refused: Expose returns null and the reason is kept
 // in RegistrationErrors(). Reasons: an empty or repeated function name, a URL template with
@@ -115,9 +116,15 @@ class FunctionTable {
   const std::vector<std::string>& RegistrationErrors() const { return errors_; }
   BindingTypeRegistry& registry() const { return registry_; }
 
-  // Rebuilds the exposed-function entries and points exports' function words at them;
-  // the other words of exports are left alone. The entries stay valid until the next
-  // FillExports, a further registration or the table's end.
+  // Rebuilds the exposed-function entries, one per registration. The entries, and what
+  // they point at, stay valid until the next rebuild or the table's end. A plug-in hands
+  // them to its export tables while it registers its types:
+  //
+  //   for (const PluginFunctionEntry& entry : functions.BuildEntries())
+  //     ExportTables().AddFunction(entry);
+  std::span<const PluginFunctionEntry> BuildEntries();
+  // BuildEntries, then points exports' function words at the entries; the other words of
+  // exports are left alone.
   void FillExports(PluginExports& exports);
   std::span<const PluginFunctionEntry> Entries() const { return entries_; }
 

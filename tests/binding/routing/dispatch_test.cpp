@@ -11,152 +11,45 @@
 #include "binding/record_builder.h"
 #include "binding/routing/function_table.h"
 #include "binding/routing/host_call.h"
+#include "binding/routing/routing_catalog.h"
 #include "binding/type_registry.h"
 #include "binding/value_dump.h"
+#include "plugin_library.h"
 
 namespace mau {
 namespace {
 
 using test::CallExposed;
+using test::Catalog;
 using test::Dump;
+using test::ExposeCatalog;
 using test::HostAnswer;
 using test::HostCall;
 
-struct Point {
-  int32_t x = 0;
-  int32_t y = 0;
-};
-
-class TextStream final : public ResponseStream {
- public:
-  explicit TextStream(std::string text) : text_(std::move(text)) {}
-  bool Read(void* buffer, uint32_t* length, uint8_t* more) override {
-    const size_t n = std::min<size_t>(*length, text_.size() - offset_);
-    std::memcpy(buffer, text_.data() + offset_, n);
-    offset_ += n;
-    *length = static_cast<uint32_t>(n);
-    *more = offset_ < text_.size() ? 1 : 0;
-    return true;
-  }
-  uint32_t Size() override { return static_cast<uint32_t>(text_.size()); }
-
- private:
-  std::string text_;
-  size_t offset_ = 0;
-};
-
-// A plug-in's worth of exposed functions; each records that it ran.
-class Catalog {
- public:
-  int calls = 0;
-
-  int64_t Sum(int32_t a, int32_t b, int32_t c) {
-    ++calls;
-    return int64_t{a} + b + c;
-  }
-
-  // Echoes what each parameter received after conversion.
-  BindingValue Probe(const BindingValue& /*query*/, bool flag, int32_t count,
-                     const std::vector<std::string>& items, Point point, const BindingValue& list,
-                     const std::string& text, const std::string& userId) {
-    ++calls;
-    BindingValue out;
-    out.MemberForWriting("flag") = flag;
-    out.MemberForWriting("count") = count;
-    for (const std::string& item : items) out.MemberForWriting("items").AppendElement() = item;
-    out.MemberForWriting("point").MemberForWriting("x") = point.x;
-    out.MemberForWriting("point").MemberForWriting("y") = point.y;
-    out.MemberForWriting("list") = list;
-    out.MemberForWriting("text") = text;
-    out.MemberForWriting("userId") = userId;
-    return out;
-  }
-
-  BindingValue Store(const BindingValue& body, const std::string& tag) {
-    ++calls;
-    BindingValue out;
-    out.MemberForWriting("body") = body;
-    out.MemberForWriting("tag") = tag;
-    return out;
-  }
-
-  void Download(CallResult& result, const std::string& name) {
-    ++calls;
-    result.SetStatus(206, "Partial Content");
-    result.headers["content-type"] = "text/plain";
-    result.headers["x-name"] = name;
-    result.bodyFlag = 1;
-    result.bodyKind = 9;  // outside 1..3: the host sees 0
-    result.SetStream(std::make_unique<TextStream>("streamed body of " + name));
-  }
-
-  DeferredResult Later(const std::string& note) {
-    ++calls;
-    return {[note](CallResult& result, CallRecord& record) {
-      BindingValue& out = result.value.value();
-      out.MemberForWriting("note") = note;
-      out.MemberForWriting("url") = record.url;
-      out.MemberForWriting("requestId") = record.requestId;
-      out.MemberForWriting("arguments") = static_cast<uint32_t>(record.arguments.size());
-      out.MemberForWriting("agent") = record.requestHeaders["user-agent"];
-      out.MemberForWriting("method") = static_cast<uint32_t>(record.method);
-      out.MemberForWriting("started") = record.startTime > 0;
-    }};
-  }
-
-  BindingValue Deep() {
-    BindingValue out;
-    BindingValue* node = &out;
-    for (int i = 0; i < 600; ++i) node = &node->AppendElement();
-    return out;
-  }
-
-  int32_t Throw() { throw std::runtime_error("the catalog is closed"); }
-};
-
-class DispatchTest : public testing::Test {
+// The cases run twice: against a FunctionTable in this program, and against the export
+// table of the built test plug-in library, loaded and called as a host does.
+class DispatchTest : public testing::TestWithParam<bool> {
  protected:
-  DispatchTest() : functions_(registry_, &catalog_) {
-    registry_.Record<Point>("Point").Field("x", &Point::x).Field("y", &Point::y);
-    using L = ParameterLocation;
-    EXPECT_NE(functions_.Expose("Sum", &Catalog::Sum, &catalog_,
-                                {.urlTemplate = "/sum/{a}/{b}",
-                                 .method = RequestMethod::Get,
-                                 .parameters = {{.name = "a", .location = L::Path},
-                                                {.name = "b", .location = L::Path},
-                                                {.name = "c", .optional = true}}}),
-              nullptr);
-    // Routes match the whole URL, query included: a template that takes query arguments
-    // ends in a placeholder that takes the query text.
-    EXPECT_NE(functions_.Expose(
-                  "Probe", &Catalog::Probe, &catalog_,
-                  {.urlTemplate = "Probe{+query}",
-                   .parameters = {{.name = "query", .location = L::Path, .optional = true},
-                                  {.name = "flag"},
-                                  {.name = "count", .optional = true},
-                                  {.name = "items", .optional = true},
-                                  {.name = "point", .optional = true},
-                                  {.name = "list", .optional = true},
-                                  {.name = "text", .location = L::Query, .optional = true},
-                                  {.name = "userId", .location = L::Header, .optional = true}}}),
-              nullptr);
-    EXPECT_NE(functions_.Expose("Store", &Catalog::Store, &catalog_,
-                                {.urlTemplate = "/store",
-                                 .method = RequestMethod::Post,
-                                 .parameters = {{.name = "body", .location = L::Body},
-                                                {.name = "tag", .optional = true}}}),
-              nullptr);
-    EXPECT_NE(functions_.Expose("Download", &Catalog::Download, &catalog_,
-                                {.urlTemplate = "/files/{+name}",
-                                 .parameters = {{.name = "name", .location = L::Path}}}),
-              nullptr);
-    EXPECT_NE(functions_.Expose("Later", &Catalog::Later, &catalog_,
-                                {.urlTemplate = "/later/{note}", .parameters = {{.name = "note"}}}),
-              nullptr);
-    EXPECT_NE(functions_.Expose("Deep", &Catalog::Deep, &catalog_), nullptr);
-    EXPECT_NE(functions_.Expose("Throw", &Catalog::Throw, &catalog_), nullptr);
-    EXPECT_TRUE(functions_.RegistrationErrors().empty());
-    functions_.FillExports(exports_);
+  void SetUp() override {
+    if (GetParam()) {
+      std::string error;
+      ASSERT_TRUE(
+          library_.Load(host::ExecutableFolder() + "/" + MAU_ROUTING_TEST_PLUGIN_FILE, &error))
+          << error;
+      library_.Export()(&api_);
+      ASSERT_NE(api_.exports, nullptr);
+      exports_ = *api_.exports;
+    } else {
+      registry_ = std::make_unique<BindingTypeRegistry>();
+      functions_ = std::make_unique<FunctionTable>(*registry_, &catalog_);
+      ExposeCatalog(*functions_, catalog_);
+      EXPECT_TRUE(functions_->RegistrationErrors().empty());
+      functions_->FillExports(exports_);
+    }
+  }
+
+  void TearDown() override {
+    if (api_.callbacks != nullptr) api_.callbacks->StopPlugin(api_.pluginContext);
   }
 
   const PluginFunctionEntry& Entry(std::string_view name) {
@@ -173,13 +66,23 @@ class DispatchTest : public testing::Test {
     return answer;
   }
 
-  BindingTypeRegistry registry_;
+  // How many catalog functions ran so far, asked through the export table.
+  int64_t Calls() { return Call("Calls", {.url = "Calls"}).value.AsSigned(); }
+
+  host::PluginLibrary library_;
+  HostApi api_{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
+  std::unique_ptr<BindingTypeRegistry> registry_;
   Catalog catalog_;
-  FunctionTable functions_;
+  std::unique_ptr<FunctionTable> functions_;
   PluginExports exports_{};
 };
 
-TEST_F(DispatchTest, PathQueryAndTypedArguments) {
+INSTANTIATE_TEST_SUITE_P(Entries, DispatchTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& param) {
+                           return param.param ? "BuiltLibrary" : "InProcess";
+                         });
+
+TEST_P(DispatchTest, PathQueryAndTypedArguments) {
   struct Case {
     const char* label;
     HostCall call;
@@ -206,7 +109,7 @@ TEST_F(DispatchTest, PathQueryAndTypedArguments) {
   }
 }
 
-TEST_F(DispatchTest, NamedSourcesShapeArguments) {
+TEST_P(DispatchTest, NamedSourcesShapeArguments) {
   struct Case {
     const char* label;
     HostCall call;
@@ -253,7 +156,7 @@ TEST_F(DispatchTest, NamedSourcesShapeArguments) {
   EXPECT_EQ(big.value.Member("list").Element(65535).AsString(), "z");
 }
 
-TEST_F(DispatchTest, FailuresStopTheCallWithTheirText) {
+TEST_P(DispatchTest, FailuresStopTheCallWithTheirText) {
   struct Case {
     const char* function;
     HostCall call;
@@ -361,17 +264,17 @@ TEST_F(DispatchTest, FailuresStopTheCallWithTheirText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.call.url);
-    const int before = catalog_.calls;
+    const int64_t before = Calls();
     const HostAnswer answer = Call(c.function, c.call);
     EXPECT_TRUE(answer.hasError);
     EXPECT_EQ(answer.error, c.error);
     EXPECT_EQ(answer.status, c.status);
     EXPECT_EQ(answer.value.kind(), BindingValueKind::Empty);
-    EXPECT_EQ(catalog_.calls, before) << "a failed call does not run the function";
+    EXPECT_EQ(Calls(), before) << "a failed call does not run the function";
   }
 }
 
-TEST_F(DispatchTest, DeepKeysAndHeadersOutsideTheirLocation) {
+TEST_P(DispatchTest, DeepKeysAndHeadersOutsideTheirLocation) {
   std::string key = "Probe?list";
   for (int i = 0; i < 600; ++i) key += ".a";
   HostAnswer answer = Call("Probe", {.url = key + "=1"});
@@ -383,7 +286,7 @@ TEST_F(DispatchTest, DeepKeysAndHeadersOutsideTheirLocation) {
   EXPECT_EQ(answer.value.Member("text").AsString(), "");
 }
 
-TEST_F(DispatchTest, Bodies) {
+TEST_P(DispatchTest, Bodies) {
   struct Case {
     const char* contentType;
     std::string body;
@@ -419,7 +322,7 @@ TEST_F(DispatchTest, Bodies) {
   EXPECT_EQ(Dump(none.value), R"({body:null,tag:""})");
 }
 
-TEST_F(DispatchTest, ResponsesCarryStatusHeadersAndStreams) {
+TEST_P(DispatchTest, ResponsesCarryStatusHeadersAndStreams) {
   const HostAnswer answer = Call("Download", {.url = "/files/a/b.txt"});
   EXPECT_FALSE(answer.hasError);
   EXPECT_EQ(answer.status, 206u);
@@ -432,7 +335,7 @@ TEST_F(DispatchTest, ResponsesCarryStatusHeadersAndStreams) {
   EXPECT_EQ(answer.streamed, "streamed body of a/b.txt");
 }
 
-TEST_F(DispatchTest, DeferredResultsFinishWithTheCallRecord) {
+TEST_P(DispatchTest, DeferredResultsFinishWithTheCallRecord) {
   const HostAnswer answer = Call("Later", {.method = MAU_METHOD_PUT,
                                            .url = "/later/soon",
                                            .headers = {{"user-agent", "host/1"}},
@@ -443,11 +346,43 @@ TEST_F(DispatchTest, DeferredResultsFinishWithTheCallRecord) {
       R"({agent:"host/1",arguments:u:1,method:u:7,note:"soon",requestId:u:42,started:true,url:"/later/soon"})");
 }
 
-TEST_F(DispatchTest, UnconvertibleResultAnswers400) {
+TEST_P(DispatchTest, UnconvertibleResultAnswers400) {
   const HostAnswer answer = Call("Deep", {.url = "Deep"});
   EXPECT_FALSE(answer.hasError);
   EXPECT_EQ(answer.status, 400u);
   EXPECT_EQ(answer.value.kind(), BindingValueKind::Empty);
+}
+
+TEST_P(DispatchTest, HelpInBothFormats) {
+  const BindingValue epytext("Epytext");
+  const HostAnswer text = Call("Help", {.url = "Help", .arguments = {{"format", epytext}}});
+  ASSERT_EQ(text.error, "");
+  EXPECT_EQ(text.value.Member("functions").Member("Sum").AsString(),
+            "@type a: int32\r\n@type b: int32\r\n@type c: int32\r\n@rtype: int64\r\n");
+  EXPECT_EQ(text.value.Member("functions").Member("Help").AsString(),
+            "Describes the exposed functions, types and events.\r\n\r\n"
+            "@param format: (optional) Full (the default) or Epytext\r\n"
+            "@type format: L{BindingHelpFormat}\r\n@rtype: object\r\n@tags: $builtin,help\r\n"
+            "@threadsafe: true\r\n");
+  EXPECT_EQ(text.value.Member("types").Member("Point").AsString(),
+            "@ivar x: \r\n@type x: int32\r\n@ivar y: \r\n@type y: int32\r\n");
+  EXPECT_TRUE(text.value.Member("events").HasMember("OnCallback"));
+
+  // Without a format the help is Full: records, sorted by name.
+  const HostAnswer full = Call("Help", {.url = "Help"});
+  ASSERT_EQ(full.error, "");
+  std::vector<std::string> names;
+  for (const BindingValue& function : full.value.Member("functions").Elements()) {
+    names.emplace_back(function.Member("name").AsString());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"Calls", "Deep", "Download", "Help", "Later", "Probe",
+                                             "Store", "Sum", "Throw"}));
+  EXPECT_EQ(Dump(full.value.Member("functions").Element(7).Member("arguments").Element(2)),
+            R"({description:"",name:"c",optional:true,type:{elementType:"",type:"int32"}})");
+
+  const BindingValue bad("Markdown");
+  EXPECT_EQ(Call("Help", {.url = "Help", .arguments = {{"format", bad}}}).error,
+            "Markdown is not a valid BindingHelpFormat enumeration value for 'format'.");
 }
 
 TEST(HandleFunctionCall, WithoutUserDataAnswersInvalidFunction) {
