@@ -112,7 +112,16 @@ class NativeInvoker final : public FunctionInvoker {
       if (!result.ok()) return;
       const BindingParameterDescriptor& parameter = function_->parameters[index];
       if (parameter.optional && arguments[index].is_empty()) return;  // keeps its default
-      AssignFromValue(result.value, native, arguments[index], parameter.name, *function_->registry);
+      using Native = std::remove_reference_t<decltype(native)>;
+      if constexpr (std::is_same_v<Native, BindingValue> &&
+                    !native_invoker_internal::IsDeferred<R>()) {
+        // An object parameter takes the bound tree without copying it; deferred results
+        // keep the arguments for their CallRecord.
+        native = std::move(arguments[index]);
+      } else {
+        AssignFromValue(result.value, native, arguments[index], parameter.name,
+                        *function_->registry);
+      }
     };
     (one(std::get<I>(natives), I), ...);
     return result.ok();
