@@ -389,7 +389,7 @@ void BindMemberPath(CallResult& result, BindingValue& slot,
           current->kind() == BindingValueKind::Collection ? current->Elements().size() : 0;
       if (index >= have) {
         state.elementsAdded += index + 1 - have;
-        if (state.elementsAdded > size_t{kMaxArgumentIndex} + 1) {
+        if (state.elementsAdded > kMaxArgumentElements) {
           result.Fail(FormatText(kIndexRange, segment));
           return;
         }

@@ -10,7 +10,7 @@
 // (URL, query, headers, body) fails with a message, in memory and stack bounded by the
 // input's size: dotted keys nest at most kMaxArgumentKeyDepth levels, an index in a dotted
 // key is at most kMaxArgumentIndex, and the elements that indexes add to collections
-// number at most kMaxArgumentIndex + 1 per call.
+// number at most kMaxArgumentElements per call.
 //
 // Threads: no lock and no state between calls; runs on whichever thread the host calls on.
 #pragma once
@@ -35,6 +35,8 @@ class BindingTypeRegistry;
 
 // The largest index a dotted query key may name ("list.65535").
 inline constexpr uint32_t kMaxArgumentIndex = 65535;
+// The most elements that the indexes of one call's dotted keys may add to collections.
+inline constexpr size_t kMaxArgumentElements = 4 * (size_t{kMaxArgumentIndex} + 1);
 // The most segments a dotted key may have below its parameter.
 inline constexpr size_t kMaxArgumentKeyDepth = 512;
 

@@ -200,7 +200,10 @@ TEST_P(DispatchTest, FailuresStopTheCallWithTheirText) {
        "Index 99999999999999999999999 is out of range",
        0},
       // Indexes that each stay in bounds but together would grow without limit.
-      {"Probe", {.url = "Probe?list.0.65535=a&list.1.65535=a"}, "Index 65535 is out of range", 0},
+      {"Probe",
+       {.url = "Probe?list.0.65535=a&list.1.65535=a&list.2.65535=a&list.3.65535=a"},
+       "Index 65535 is out of range",
+       0},
       {"Probe",
        {.url = "Probe?userId=u"},
        "Argument 'userId' for 'Probe' was specified in an invalid location.",
