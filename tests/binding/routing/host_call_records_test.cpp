@@ -23,8 +23,11 @@ TEST(HostCallRecords, ReleaseFreesEverythingAndZeroesTheRecord) {
     HostCallResponse response;
     std::memset(static_cast<void*>(&response), 0xAB, sizeof response);  // whatever the host gave
     ResetHostCallResponse(response);
-    EXPECT_EQ(response.release, &ReleaseHostCallResponse);
-    EXPECT_EQ(response.errorText, nullptr);
+    // The record is packed: copy its fields before the checks take references to them.
+    const HostResponseReleaseFn release = response.release;
+    const char* const errorText = response.errorText;
+    EXPECT_EQ(release, &ReleaseHostCallResponse);
+    EXPECT_EQ(errorText, nullptr);
 
     BindingValue value;
     value.MemberForWriting("name").SetString("Sable");
@@ -61,8 +64,10 @@ TEST(HostCallRecords, RequestWithoutBodyHasNoBodyPointer) {
   HostCallRequest request{};
   request.method = MAU_METHOD_GET;
   request.url = "/items";
-  EXPECT_EQ(request.body, nullptr);
-  EXPECT_EQ(request.bodyLength, 0u);
+  const void* const body = request.body;
+  const uint32_t bodyLength = request.bodyLength;
+  EXPECT_EQ(body, nullptr);
+  EXPECT_EQ(bodyLength, 0u);
 }
 
 }  // namespace
