@@ -145,8 +145,9 @@ constexpr std::array<ByteClass, 256> MakeClassTable() {
 constexpr std::array<ByteClass, 256> kByteClass = MakeClassTable();
 
 // Elements reserved up front for an announced array; more come by doubling. The bound
-// keeps a few bytes of nested array headers from reserving memory the input cannot fill.
-constexpr uint64_t kMaxReservedElements = 1024;
+// keeps a few bytes of nested array headers (each announcing up to 2^32 - 1 elements)
+// from reserving memory the input cannot fill.
+constexpr uint64_t kMaxReservedElements = 64;
 
 class Decoder {
  public:
@@ -167,7 +168,9 @@ class Decoder {
       }
       BindingValue* slot;
       if (!top.isMap) {
-        slot = &top.value->ElementForWriting(static_cast<size_t>(top.next++));
+        slot = top.append ? &top.value->AppendElement()
+                          : &top.value->ElementForWriting(static_cast<size_t>(top.next));
+        ++top.next;
       } else if ((top.next++ & 1) == 0) {
         ReadKey(top.key);
         continue;
@@ -185,6 +188,7 @@ class Decoder {
     uint64_t next;         // index of the next item
     std::string_view key;  // the pending member name, inside the input
     bool isMap;
+    bool append;  // an array opened empty grows by appending; a repeated key's array merges
   };
 
   size_t Remaining() const noexcept { return size_ - position_; }
@@ -265,16 +269,17 @@ class Decoder {
 
   void OpenArray(BindingValue& target, uint64_t count) {
     target.EnsureCollection();
-    if (target.size() == 0 && count > 0) {
+    const bool fresh = target.size() == 0;
+    if (fresh && count > 0) {
       target.Reserve(static_cast<size_t>(
           std::min({count, static_cast<uint64_t>(Remaining()), kMaxReservedElements})));
     }
-    open_.push_back({&target, count, 0, {}, false});
+    open_.push_back({&target, count, 0, {}, false, fresh});
   }
 
   void OpenMap(BindingValue& target, uint64_t pairs) {
     target.EnsureStructure();
-    open_.push_back({&target, pairs * 2, 0, {}, true});
+    open_.push_back({&target, pairs * 2, 0, {}, true, false});
   }
 
   // The container's count (width bytes, or the count of a fix form when width is 0), then

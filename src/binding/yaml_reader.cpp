@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -24,10 +26,11 @@ namespace mau {
 namespace {
 
 // Aliases may copy this many nodes per byte of text in one document, and at least
-// kAliasNodeFloor: far more than any real document needs, far less than a small text of
-// nested aliases could otherwise expand to.
+// kAliasNodeFloor: far more than any real document needs (a hundred thousand nodes are a
+// few megabytes of tree), far less than a small text of nested aliases could otherwise
+// expand to.
 constexpr size_t kAliasNodesPerByte = 2;
-constexpr size_t kAliasNodeFloor = 1'000'000;
+constexpr size_t kAliasNodeFloor = 100'000;
 
 constexpr std::string_view kTagStr = "tag:yaml.org,2002:str";
 constexpr std::string_view kTagInt = "tag:yaml.org,2002:int";
@@ -51,6 +54,47 @@ bool IsTrueSpelling(std::string_view text) {
 bool IsFalseSpelling(std::string_view text) {
   return IsOneOf(text,
                  {"false", "False", "FALSE", "n", "N", "no", "No", "NO", "off", "Off", "OFF"});
+}
+
+// False when no null or bool spelling and nothing strtod reads as a finite number can
+// start like text: most plain texts are settled by their first character.
+bool MayBeNonText(std::string_view text) {
+  if (text.empty()) return true;
+  switch (text[0]) {
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+    case '+':
+    case '-':
+    case '.':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+    case '~':
+    case 'n':
+    case 'N':
+    case 't':
+    case 'T':
+    case 'f':
+    case 'F':
+    case 'y':
+    case 'Y':
+    case 'o':
+    case 'O':
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::string_view TextOf(const yaml_char_t* text) {
@@ -84,9 +128,17 @@ ExactOutcome ExactInteger(const char* text, size_t length, Integer& out) {
 // strings.
 bool ResolveNumber(BindingValue& target, const char* text, size_t length) {
   if (length == 0) return false;
-  char* end = nullptr;
-  const double d = std::strtod(text, &end);
-  if (end != text + length || !std::isfinite(d)) return false;
+  double d = 0;
+  // from_chars reads the common spellings (12, -3, 1.5e3) several times faster than
+  // strtod, to the same correctly rounded double; whatever it does not read whole (0x10,
+  // +7, leading blanks, overflow) goes to strtod.
+  const std::from_chars_result quick = std::from_chars(text, text + length, d);
+  if (quick.ec != std::errc() || quick.ptr != text + length) {
+    char* end = nullptr;
+    d = std::strtod(text, &end);
+    if (end != text + length) return false;
+  }
+  if (!std::isfinite(d)) return false;
   constexpr double kTwoTo53 = 9007199254740992.0;
   constexpr double kTwoTo63 = 9223372036854775808.0;
   constexpr double kTwoTo64 = 18446744073709551616.0;
@@ -133,13 +185,42 @@ struct PathStep {
   }
 };
 
-using Path = std::vector<PathStep>;
+// A path from the root, as its last step and the path of the parent; null is the root
+// itself. Anchors share the nodes of their common prefix, so that many anchors deep in a
+// tree cost one node each, not a copy of their whole path.
+struct PathNode;
+using PathRef = std::shared_ptr<const PathNode>;
+struct PathNode {
+  PathRef parent;
+  PathStep step;
+  size_t depth;  // steps from the root
+};
+
+size_t DepthOf(const PathRef& path) { return path != nullptr ? path->depth : 0; }
+
+PathRef Extend(PathRef parent, PathStep step) {
+  const size_t depth = DepthOf(parent) + 1;
+  return std::make_shared<const PathNode>(PathNode{std::move(parent), std::move(step), depth});
+}
+
+// True when a lies on b: a is b or one of its ancestors.
+bool IsPrefix(const PathNode* a, const PathNode* b) {
+  const size_t depthA = a != nullptr ? a->depth : 0;
+  size_t depthB = b != nullptr ? b->depth : 0;
+  if (depthA > depthB) return false;
+  for (; depthB > depthA; --depthB) b = b->parent.get();
+  for (; a != nullptr; a = a->parent.get(), b = b->parent.get()) {
+    if (a == b) return true;
+    if (!(a->step == b->step)) return false;
+  }
+  return true;
+}
 
 // What an anchor names: a node, by its path from the root, or a mapping key's text.
 struct Anchor {
   bool isKey = false;
   std::string keyText;
-  Path path;
+  PathRef path;
 };
 
 struct OpenNode {
@@ -147,6 +228,7 @@ struct OpenNode {
   bool isMap;
   PathStep step;       // from the parent to this node; unused for the root
   std::string anchor;  // empty when the node has none
+  PathRef path;        // made when an anchor or alias first needs it
 };
 
 struct TreeSize {
@@ -257,14 +339,19 @@ class YamlBuilder {
                                              : PathStep{targetIndex_, {}};
   }
 
+  // The path of open node index (the root's is null), made for it and the open nodes
+  // above it that lack one.
+  PathRef OpenPath(size_t index) {
+    size_t made = index;
+    while (made > 0 && open_[made].path == nullptr) --made;
+    for (size_t i = made + 1; i <= index; ++i)
+      open_[i].path = Extend(open_[i - 1].path, open_[i].step);
+    return open_[index].path;
+  }
+
   // The target's path from the root.
-  Path TargetPath() const {
-    Path path;
-    if (open_.empty()) return path;
-    path.reserve(open_.size());
-    for (size_t i = 1; i < open_.size(); ++i) path.push_back(open_[i].step);
-    path.push_back(TargetStep());
-    return path;
+  PathRef TargetPath() {
+    return open_.empty() ? nullptr : Extend(OpenPath(open_.size() - 1), TargetStep());
   }
 
   void FailAt(const char* pattern, const yaml_event_t& event) {
@@ -346,7 +433,8 @@ class YamlBuilder {
       }
       return true;
     }
-    if (style == YAML_SINGLE_QUOTED_SCALAR_STYLE || style == YAML_DOUBLE_QUOTED_SCALAR_STYLE) {
+    if (style == YAML_SINGLE_QUOTED_SCALAR_STYLE || style == YAML_DOUBLE_QUOTED_SCALAR_STYLE ||
+        !MayBeNonText(view)) {
       target.SetString(view);
     } else if (IsNullSpelling(view)) {
       target.Reset();
@@ -377,18 +465,17 @@ class YamlBuilder {
       target_->EnsureCollection();
     }
     open_.push_back(
-        {target_, isMap, open_.empty() ? PathStep{} : TargetStep(), std::string(anchor)});
-    if (!anchor.empty()) {
-      Path path;
-      path.reserve(open_.size() - 1);
-      for (size_t i = 1; i < open_.size(); ++i) path.push_back(open_[i].step);
-      AddAnchor(anchor, Anchor{false, {}, std::move(path)}, event);
-    }
+        {target_, isMap, open_.empty() ? PathStep{} : TargetStep(), std::string(anchor), {}});
+    if (!anchor.empty()) AddAnchor(anchor, Anchor{false, {}, OpenPath(open_.size() - 1)}, event);
   }
 
-  const BindingValue& Walk(const Path& path) const {
+  const BindingValue& Walk(const PathRef& path) const {
+    std::vector<const PathStep*> steps(DepthOf(path));
+    size_t i = steps.size();
+    for (const PathNode* n = path.get(); n != nullptr; n = n->parent.get()) steps[--i] = &n->step;
     const BindingValue* node = &root_;
-    for (const PathStep& step : path) {
+    for (const PathStep* s : steps) {
+      const PathStep& step = *s;
       node =
           step.index == PathStep::kMember ? &node->Member(step.name) : &node->Element(step.index);
     }
@@ -425,9 +512,8 @@ class YamlBuilder {
     }
     // A node that encloses the target is still being built (its path was taken over by a
     // repeated key): copying it into itself is a cycle too.
-    const Path target = TargetPath();
-    if (anchor.path.size() < target.size() &&
-        std::equal(anchor.path.begin(), anchor.path.end(), target.begin())) {
+    const PathRef target = TargetPath();
+    if (DepthOf(anchor.path) < DepthOf(target) && IsPrefix(anchor.path.get(), target.get())) {
       return FailNamed(kCyclic, name, event);
     }
     const BindingValue& source = Walk(anchor.path);

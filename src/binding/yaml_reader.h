@@ -3,8 +3,9 @@
 //
 // libyaml's event parser reads the text; the reader builds the value from its events and
 // resolves scalars itself. Quoted scalars and those tagged !!str are strings; plain and
-// block scalars are null (empty text, ~, null, Null, NULL), numbers (strtod: a fraction
-// gives float, a whole number unsigned or signed), then bool (true/yes/on/y and
+// block scalars are null (empty text, ~, null, Null, NULL), numbers (whatever strtod
+// reads whole: a fraction gives float, a whole number in the 64-bit range unsigned or
+// signed with every digit kept, infinities and NaN stay text), then bool (true/yes/on/y and
 // false/no/off/n in lower, capitalised and upper case), else strings. !!int, !!float and
 // !!bool convert by the native field rules (an unconvertible !!int or !!float fails the
 // read); any other scalar tag fails. Mapping keys must be string scalars. Anchors are kept
@@ -17,9 +18,12 @@
 //
 // Bounds: containers nest at most kMaxReaderNesting deep, aliases included ("Nesting is
 // too deep. At line: 1 col: 513"); the nodes that aliases copy in one document are
-// limited to a multiple of the text's size with a floor of a million ("Alias expansion
-// limit exceeded. ..."). Messages of the reader count lines and columns from 1; libyaml's
-// own errors ("YAML parser error: ...") keep libyaml's count from 0.
+// limited to twice the text's size in bytes, and at least a hundred thousand ("Alias
+// expansion limit exceeded. ..."). Messages of the reader count lines and columns from 1;
+// libyaml's own errors ("YAML parser error: ...") keep libyaml's count from 0.
+//
+// An alias used as a mapping key stands for the anchored key's or string's text; an empty
+// key is the member "". A repeated key's later value replaces the earlier one.
 #pragma once
 
 #include <string_view>

@@ -27,13 +27,13 @@ TEST(PluginHandshake, ACompatibleHostGetsTheLibraryVersionAndThePluginsTables) {
     auto* plugin = new TestPlugin;
     HostApi api = HostAt(version[0], version[1], version[2]);
     LoadPlugin(*plugin, &api, "mau-discord-rp");
-    EXPECT_EQ(api.apiMajor, 18u);
-    EXPECT_EQ(api.apiMinor, 0u);
-    EXPECT_EQ(api.apiPatch, 0u);
-    EXPECT_EQ(api.callbacks, plugin->Callbacks());
-    EXPECT_EQ(api.pluginContext, static_cast<void*>(plugin));
+    EXPECT_EQ(+api.apiMajor, 18u);
+    EXPECT_EQ(+api.apiMinor, 0u);
+    EXPECT_EQ(+api.apiPatch, 0u);
+    EXPECT_EQ(+api.callbacks, plugin->Callbacks());
+    EXPECT_EQ(+api.pluginContext, static_cast<void*>(plugin));
     EXPECT_STREQ(api.pluginName, "mau-discord-rp");
-    EXPECT_EQ(api.exports, plugin->ExportTables().exports());
+    EXPECT_EQ(+api.exports, plugin->ExportTables().exports());
     EXPECT_EQ(plugin->hostVersion.minor, version[1]);
     EXPECT_EQ(plugin->hostVersion.patch, version[2]);
     EXPECT_EQ(plugin->Identity().fullName, "hxp-be-mau-discord-rp");
@@ -73,8 +73,8 @@ TEST(PluginHandshake, ExportsListTheRegisteredTypesAndEventsAndNoFunctions) {
   HostApi api = HostAt(18, 0, 0);
   LoadPlugin(*plugin, &api, "mau-discord-rp");
   const PluginExports& exports = *api.exports;
-  EXPECT_EQ(exports.functionCount, 0u);
-  EXPECT_EQ(exports.functions, nullptr);
+  EXPECT_EQ(+exports.functionCount, 0u);
+  EXPECT_EQ(+exports.functions, nullptr);
 
   const PluginTypeEntry* resourceEvent = nullptr;
   const PluginTypeEntry* own = nullptr;
@@ -84,15 +84,15 @@ TEST(PluginHandshake, ExportsListTheRegisteredTypesAndEventsAndNoFunctions) {
     if (name == "MauDiscordRpChatStatus") own = &exports.types[i];
   }
   ASSERT_NE(resourceEvent, nullptr);
-  EXPECT_EQ(resourceEvent->typeId, 0xA54F35FDu);
-  EXPECT_EQ(resourceEvent->kind, 17u);
-  ASSERT_EQ(resourceEvent->fieldCount, 3u);
+  EXPECT_EQ(+resourceEvent->typeId, 0xA54F35FDu);
+  EXPECT_EQ(+resourceEvent->kind, 17u);
+  ASSERT_EQ(+resourceEvent->fieldCount, 3u);
   EXPECT_STREQ(resourceEvent->fields[1].name, "eventType");
-  EXPECT_EQ(resourceEvent->fields[1].typeId, 16u);
-  ASSERT_EQ(resourceEvent->tagCount, 1u);
+  EXPECT_EQ(+resourceEvent->fields[1].typeId, 16u);
+  ASSERT_EQ(+resourceEvent->tagCount, 1u);
   EXPECT_STREQ(resourceEvent->tags[0], "kclient");
   ASSERT_NE(own, nullptr);
-  ASSERT_EQ(own->tagCount, 2u);
+  ASSERT_EQ(+own->tagCount, 2u);
   EXPECT_STREQ(own->tags[1], "Plugin mau-discord-rp");
 
   std::vector<std::string> events;
@@ -106,7 +106,7 @@ TEST(PluginHandshake, ExportsListTheRegisteredTypesAndEventsAndNoFunctions) {
                         "OnServiceProxyMethodEvent:PluginServiceProxyResponse",
                         "OnServiceProxyAsyncEvent:PluginServiceProxyResponse",
                     }));
-  EXPECT_EQ(exports.eventCount, 5u);
+  EXPECT_EQ(+exports.eventCount, 5u);
 
   // The routing layer adds exposed functions to the same record the host holds.
   PluginFunctionEntry function;
@@ -114,7 +114,7 @@ TEST(PluginHandshake, ExportsListTheRegisteredTypesAndEventsAndNoFunctions) {
   function.size = sizeof(function);
   function.name = "Ping";
   plugin->ExportTables().AddFunction(function);
-  ASSERT_EQ(api.exports->functionCount, 1u);
+  ASSERT_EQ(+api.exports->functionCount, 1u);
   EXPECT_STREQ(api.exports->functions[0].name, "Ping");
   api.callbacks->StopPlugin(api.pluginContext);
 }
@@ -123,10 +123,10 @@ TEST(PluginHandshake, MemoryStatsCopyTheCountersAndZeroTheLastWord) {
   MemoryStats stats;
   std::memset(&stats, 0xAB, sizeof(stats));
   PluginBase::GetMemoryStats(nullptr, &stats);
-  EXPECT_EQ(stats.reserved, 0u);
-  EXPECT_GT(stats.allocations, 0u) << "the test program allocates through the hooks";
-  EXPECT_GE(stats.bytesAllocated, stats.bytesFreed);
-  EXPECT_GE(stats.peakBytesInUse, stats.bytesAllocated - stats.bytesFreed);
+  EXPECT_EQ(+stats.reserved, 0u);
+  EXPECT_GT(+stats.allocations, 0u) << "the test program allocates through the hooks";
+  EXPECT_GE(+stats.bytesAllocated, +stats.bytesFreed);
+  EXPECT_GE(+stats.peakBytesInUse, stats.bytesAllocated - stats.bytesFreed);
   PluginBase::GetMemoryStats(nullptr, nullptr);  // nothing to fill: nothing happens
 }
 
@@ -139,8 +139,8 @@ TEST(PluginHandshake, APluginThatCannotBeCreatedLeavesTheRecordUnchanged) {
   RunPluginExport(&api, "mau-discord-rp", []() -> PluginBase* { return new ThrowingPlugin; });
   RunPluginExport(&api, "mau-discord-rp", []() -> PluginBase* { return nullptr; });
   RunPluginExport(nullptr, "mau-discord-rp", []() -> PluginBase* { return nullptr; });
-  EXPECT_EQ(api.callbacks, nullptr);
-  EXPECT_EQ(api.pluginContext, nullptr);
+  EXPECT_EQ(+api.callbacks, nullptr);
+  EXPECT_EQ(+api.pluginContext, nullptr);
 }
 
 TEST(PluginLifecycle, StartRunsOnInitializeAndStopUnsubscribesEverything) {
@@ -191,6 +191,37 @@ TEST(PluginLifecycle, BeforeTheStartRequestsFailAndNothingReachesTheHost) {
   EXPECT_TRUE(host.requests.empty());
   EXPECT_EQ(host.subscribeCalls, 0);
   EXPECT_TRUE(host.calls.empty());
+}
+
+// A plug-in whose code throws everywhere the host calls in.
+struct ThrowingCallbacksPlugin : PluginBase {
+  bool OnInitialize() override {
+    ObserveResource("/mau-chat/v1/*",
+                    [](const PluginResourceEvent&) { throw std::runtime_error("handler"); });
+    StartRepeatingTimer("Boom", 0.5, [] { throw std::runtime_error("timer"); });
+    return true;
+  }
+  void OnShutdown() override { throw std::runtime_error("shutdown"); }
+};
+
+struct ThrowingStartPlugin : PluginBase {
+  bool OnInitialize() override { throw std::bad_alloc(); }
+};
+
+TEST(PluginLifecycle, NoExceptionUnwindsIntoTheHost) {
+  TestHost host;
+  StartedPlugin<ThrowingCallbacksPlugin> plugin(host);
+  ASSERT_TRUE(plugin.started);
+  BindingValue data;
+  EXPECT_TRUE(
+      host.PublishResource("OnJsonApiEvent_mau-chat_v1_*", "/mau-chat/v1/me", "Update", data));
+  ASSERT_EQ(host.timers.size(), 1u);
+  host.FireTimer(0);
+  plugin.Stop();
+
+  TestHost other;
+  StartedPlugin<ThrowingStartPlugin> refused(other);
+  EXPECT_FALSE(refused.started) << "a start that throws answers 0";
 }
 
 }  // namespace
