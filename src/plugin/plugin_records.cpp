@@ -1,11 +1,14 @@
 #include "plugin/plugin_records.h"
 
+#include "binding/binding_help.h"
 #include "binding/record_builder.h"
 #include "binding/type_registry.h"
 
 namespace mau {
 
 void RegisterSdkTypes(BindingTypeRegistry& registry) {
+  // The help's own types and event come first, as in every registry.
+  RegisterBuiltinTypes(registry);
   registry.Enum<PluginManagerState>("PluginManagerState")
       .Tag(kSdkTypeTag)
       .Value("NotReady", PluginManagerState::NotReady)

@@ -100,13 +100,14 @@ TEST(PluginHandshake, ExportsListTheRegisteredTypesAndEventsAndNoFunctions) {
     events.push_back(std::string(event->name) + ":" + event->payloadTypeName);
   }
   EXPECT_EQ(events, (std::vector<std::string>{
+                        "OnCallback:BindingCallbackEvent",  // the help's builtin event
                         "OnJsonApiEvent:PluginResourceEvent",
                         "OnLcdsEvent:PluginLcdsEvent",
                         "OnServiceProxyUuidEvent:PluginServiceProxyResponse",
                         "OnServiceProxyMethodEvent:PluginServiceProxyResponse",
                         "OnServiceProxyAsyncEvent:PluginServiceProxyResponse",
                     }));
-  EXPECT_EQ(+exports.eventCount, 5u);
+  EXPECT_EQ(+exports.eventCount, 6u);
 
   // The routing layer adds exposed functions to the same record the host holds.
   PluginFunctionEntry function;
