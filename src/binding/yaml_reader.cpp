@@ -226,7 +226,9 @@ struct Anchor {
 struct OpenNode {
   BindingValue* value;
   bool isMap;
-  PathStep step;       // from the parent to this node; unused for the root
+  // The step from the parent: an element index, or PathStep::kMember for the member whose
+  // name is kept in YamlBuilder::memberNames_ at this node's depth. Unused for the root.
+  size_t index;
   std::string anchor;  // empty when the node has none
   PathRef path;        // made when an anchor or alias first needs it
 };
@@ -339,13 +341,20 @@ class YamlBuilder {
                                              : PathStep{targetIndex_, {}};
   }
 
+  // The step from open node index's parent to it.
+  PathStep OpenStep(size_t index) const {
+    return open_[index].index == PathStep::kMember
+               ? PathStep{PathStep::kMember, memberNames_[index]}
+               : PathStep{open_[index].index, {}};
+  }
+
   // The path of open node index (the root's is null), made for it and the open nodes
   // above it that lack one.
   PathRef OpenPath(size_t index) {
     size_t made = index;
     while (made > 0 && open_[made].path == nullptr) --made;
     for (size_t i = made + 1; i <= index; ++i)
-      open_[i].path = Extend(open_[i - 1].path, open_[i].step);
+      open_[i].path = Extend(open_[i - 1].path, OpenStep(i));
     return open_[index].path;
   }
 
@@ -464,8 +473,14 @@ class YamlBuilder {
     } else {
       target_->EnsureCollection();
     }
-    open_.push_back(
-        {target_, isMap, open_.empty() ? PathStep{} : TargetStep(), std::string(anchor), {}});
+    // A member's name is kept per depth, in a string whose buffer the next node opened at
+    // that depth reuses.
+    const size_t depth = open_.size();
+    if (depth > 0 && targetIndex_ == PathStep::kMember) {
+      if (memberNames_.size() <= depth) memberNames_.resize(depth + 1);
+      memberNames_[depth].assign(pendingKey_);
+    }
+    open_.push_back({target_, isMap, depth > 0 ? targetIndex_ : 0, std::string(anchor), {}});
     if (!anchor.empty()) AddAnchor(anchor, Anchor{false, {}, OpenPath(open_.size() - 1)}, event);
   }
 
@@ -538,6 +553,7 @@ class YamlBuilder {
   BindingResult& result_;
   BindingValue& root_;
   std::vector<OpenNode> open_;
+  std::vector<std::string> memberNames_;  // see OpenNode::index
   std::unordered_map<std::string, Anchor> anchors_;
   std::string pendingKey_;
   bool hasPendingKey_ = false;
