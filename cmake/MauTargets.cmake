@@ -22,7 +22,7 @@ endfunction()
 # global operator new it routes through the allocation hooks stays inside the library.
 function(mau_add_plugin_library target)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
-  add_library(${target} SHARED ${P_SOURCES})
+  add_library(${target} SHARED ${P_SOURCES} ${PROJECT_SOURCE_DIR}/src/plugin/runtime_release.cpp)
   mau_apply_defaults(${target})
   target_link_libraries(${target} PRIVATE ${P_LIBS} mau-sdk mau-global-new)
   if(WIN32)
