@@ -161,8 +161,10 @@ typedef void(MAU_ABI* HostStreamReleaseFn)(void* stream);
 typedef void(MAU_ABI* HostResponseReleaseFn)(HostCallResponse* response);
 
 /* The answer to one call (62 bytes on 32-bit builds). The answering side fills it; every
- * text, array and stream in it stays owned by that side until the receiver calls
- * release (when set) with the record, after which all 62 bytes are zero. */
+ * text and array in it stays owned by that side until the receiver calls release (when
+ * set) with the record, after which all 62 bytes are zero. A body stream is not part of
+ * that: the receiver reads it and destroys it through streamRelease before releasing the
+ * record. */
 struct HostCallResponse {
   HostValue result;
   const char* errorText; /* set (and hasError 1) when the call failed */
