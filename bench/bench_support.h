@@ -1,12 +1,14 @@
 // Helpers shared by the benchmarks.
 #pragma once
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/alloc_hooks.h"
 #include "platform/process_info.h"
@@ -57,5 +59,14 @@ class PrivateRuntimeDirectory {
   std::filesystem::path path_;
   std::optional<std::string> old_;
 };
+
+// Reports the median and the 99th percentile of latency samples in microseconds as the
+// counters "p50_us" and "p99_us".
+inline void ReportPercentiles(benchmark::State& state, std::vector<double>& samples) {
+  if (samples.empty()) return;
+  std::sort(samples.begin(), samples.end());
+  state.counters["p50_us"] = samples[samples.size() / 2];
+  state.counters["p99_us"] = samples[samples.size() * 99 / 100];
+}
 
 }  // namespace mau::bench

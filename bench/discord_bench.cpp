@@ -91,10 +91,7 @@ void BM_PresenceLatency(benchmark::State& state) {
   RpcClient::Stop();
   discord.Stop();
 
-  if (samples.empty()) return;
-  std::sort(samples.begin(), samples.end());
-  state.counters["p50_us"] = samples[samples.size() / 2];
-  state.counters["p99_us"] = samples[samples.size() * 99 / 100];
+  mau::bench::ReportPercentiles(state, samples);
 }
 BENCHMARK(BM_PresenceLatency)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

@@ -86,10 +86,7 @@ void BM_ChatChangeToDiscord(benchmark::State& state) {
   host.Stop();
   discord.Stop();
 
-  if (samples.empty()) return;
-  std::sort(samples.begin(), samples.end());
-  state.counters["p50_us"] = samples[samples.size() / 2];
-  state.counters["p99_us"] = samples[samples.size() * 99 / 100];
+  mau::bench::ReportPercentiles(state, samples);
 }
 BENCHMARK(BM_ChatChangeToDiscord)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
