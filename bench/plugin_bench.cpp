@@ -5,27 +5,10 @@
 
 #include "bench_support.h"
 #include "binding/host_value.h"
-#include "plugin/plugin_base.h"
-#include "plugin/plugin_entry.h"
-#include "test_host.h"
+#include "plugin_fixture.h"
 
 namespace mau::bench {
 namespace {
-
-// A plug-in loaded and started against the test host.
-PluginBase* StartPlugin(test::TestHost& host) {
-  auto* plugin = new PluginBase;
-  HostApi api{MAU_PLUGIN_API_MAJOR,
-              MAU_PLUGIN_API_MINOR,
-              MAU_PLUGIN_API_PATCH,
-              nullptr,
-              nullptr,
-              nullptr,
-              nullptr};
-  LoadPlugin(*plugin, &api, "mau-discord-rp");
-  PluginBase::StartPlugin(plugin, host.context());
-  return plugin;
-}
 
 // A chat presence as the host publishes it for the local player in game (invented).
 BindingValue ChatPresence() {
@@ -59,7 +42,7 @@ BindingValue ChatPresence() {
 
 void BM_ResourceEvent(benchmark::State& state) {
   test::TestHost host;
-  PluginBase* plugin = StartPlugin(host);
+  test::StartedPlugin<> plugin(host);
   size_t handled = 0;
   plugin->ObserveResource("/mau-chat/v1/me", [&handled](const PluginResourceEvent& event) {
     handled += event.data.size();
@@ -83,7 +66,6 @@ void BM_ResourceEvent(benchmark::State& state) {
   benchmark::DoNotOptimize(handled);
   if (handled == 0) state.SkipWithError("the handler never ran");
   ClearHostValue(message.payload);
-  PluginBase::StopPlugin(plugin);
 }
 BENCHMARK(BM_ResourceEvent);
 
@@ -104,7 +86,7 @@ std::string ChampionSummaryJson() {
 void BM_RequestValue50K(benchmark::State& state) {
   test::TestHost host;
   host.recordArguments = false;
-  PluginBase* plugin = StartPlugin(host);
+  test::StartedPlugin<> plugin(host);
   const std::string url = "/mau-game-data/assets/v1/champion-summary.json";
   const std::string body = ChampionSummaryJson();
   test::TestHost::Answer& answer = host.answers[url];
@@ -123,7 +105,6 @@ void BM_RequestValue50K(benchmark::State& state) {
   }
   counters.Report(state);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
-  PluginBase::StopPlugin(plugin);
 }
 BENCHMARK(BM_RequestValue50K);
 
