@@ -15,7 +15,7 @@ using test::Dump;
 std::string Parse(const std::string& text) {
   BindingResult result;
   ParseJson(result, text);
-  return result.ok() ? Dump(result.value()) : std::string(result.ErrorText());
+  return test::DumpOrError(result);
 }
 
 struct Case {
@@ -32,7 +32,7 @@ void RunCases(std::initializer_list<Case> cases) {
     if (c.text.find('\0') == std::string::npos) {
       BindingResult result;
       ParseJson(result, c.text.c_str());
-      EXPECT_EQ(result.ok() ? Dump(result.value()) : std::string(result.ErrorText()), c.expected);
+      EXPECT_EQ(test::DumpOrError(result), c.expected);
     }
   }
 }

@@ -22,7 +22,7 @@ Outcome Read(const Bytes& bytes) {
   BindingResult result;
   size_t consumed = 99;
   ReadMsgpack(result, consumed, bytes.data(), bytes.size());
-  return {result.ok() ? Dump(result.value()) : std::string(result.ErrorText()), consumed};
+  return {test::DumpOrError(result), consumed};
 }
 
 struct Case {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "binding/binding_result.h"
 #include "binding/binding_value.h"
 
 namespace mau::test {
@@ -100,6 +101,11 @@ inline std::string Dump(const BindingValue& value) {
   std::string out;
   DumpInto(value, out);
   return out;
+}
+
+// The dump of a reader's value when it succeeded, else its error text.
+inline std::string DumpOrError(const BindingResult& result) {
+  return result.ok() ? Dump(result.value()) : std::string(result.ErrorText());
 }
 
 }  // namespace mau::test

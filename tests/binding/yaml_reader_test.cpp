@@ -16,7 +16,7 @@ using test::Dump;
 std::string Read(const std::string& text) {
   BindingResult result;
   ReadYaml(result, text);
-  return result.ok() ? Dump(result.value()) : std::string(result.ErrorText());
+  return test::DumpOrError(result);
 }
 
 struct Case {
