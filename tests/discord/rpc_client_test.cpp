@@ -120,6 +120,13 @@ class RpcClientTest : public ::testing::Test {
     ASSERT_TRUE(WaitForState(RpcConnection::State::Ready));
   }
 
+  // Connects with every handler and waits until the three subscriptions have reached
+  // Discord, so that a dropped connection is found by a read, not by a failing write.
+  void ConnectSubscribed() {
+    Connect(Events::All());
+    ASSERT_EQ(NextFrames(4).size(), 4u);
+  }
+
   static bool WaitForState(RpcConnection::State state) {
     return test::WaitUntil([&] { return test_seam::ConnectionState() == state; });
   }
@@ -334,7 +341,7 @@ TEST_F(RpcClientTest, CommandQueueHoldsEightCommands) {
 
 TEST_F(RpcClientTest, DisconnectionBeforeTheNewConnectionComesBeforeReady) {
   StartDiscord();
-  Connect(Events::All());
+  ConnectSubscribed();
   RpcClient::DispatchCallbacks();
   ASSERT_THAT(Events::log, ElementsAre("ready"));
   EXPECT_EQ(test_seam::ReadBackoff().current_ms, 500);
@@ -355,7 +362,7 @@ TEST_F(RpcClientTest, DisconnectionBeforeTheNewConnectionComesBeforeReady) {
 
 TEST_F(RpcClientTest, DisconnectionThatLastsComesAfterEverythingElse) {
   StartDiscord();
-  Connect(Events::All());
+  ConnectSubscribed();
   clock_runs = false;  // no reconnection
   draws = {0.5};
   draw_index = 0;
