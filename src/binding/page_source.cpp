@@ -93,7 +93,7 @@ class PageSource {
       return;
     }
     if (!wasFull) partial_.Remove(&region);
-    // Empty regions stay in reserve, 1 MiB at most, so that value trees built and dropped
+    // Empty regions stay in reserve, 8 MiB at most, so that value trees built and dropped
     // again and again do not map, fault in and unmap their memory each time.
     if (empty_.size() < kReservedPageRegions) {
       empty_.PushFront(&region);
