@@ -53,12 +53,20 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
                                : static_cast<size_t>(length)};
 }
 
+// A parsed string holds a NUL only when the document spells one as an escape; most
+// documents have none, and their strings need no search.
+bool MayEscapeNul(std::string_view document) {
+  return document.find("\\u0000") != std::string_view::npos;
+}
+
 // Builds the value from rapidjson's events. The open containers sit on a stack of
 // pointers; a pointer stays valid while its container is open because only the innermost
 // open container ever grows.
 class ValueBuilder {
  public:
-  explicit ValueBuilder(BindingValue& root) : pending_(&root) { open_.reserve(16); }
+  ValueBuilder(BindingValue& root, bool mayHoldNul) : pending_(&root), mayHoldNul_(mayHoldNul) {
+    open_.reserve(16);
+  }
 
   bool Null() {
     Slot().Reset();
@@ -90,12 +98,12 @@ class ValueBuilder {
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not requested
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    Slot().SetString(UpToNul(text, length));
+    Slot().SetString(Text(text, length));
     return true;
   }
   bool StartObject() { return Open(false); }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    pending_ = &open_.back().value->MemberForWriting(UpToNul(text, length));
+    pending_ = &open_.back().value->MemberForWriting(Text(text, length));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
@@ -113,6 +121,10 @@ class ValueBuilder {
     BindingValue* value;
     bool isCollection;
   };
+
+  std::string_view Text(const char* text, rapidjson::SizeType length) const {
+    return mayHoldNul_ ? UpToNul(text, length) : std::string_view(text, length);
+  }
 
   // The value the next event fills: a new element of an open collection, else the member
   // named by the last key (or the root).
@@ -135,6 +147,7 @@ class ValueBuilder {
   }
 
   BindingValue* pending_;
+  bool mayHoldNul_;
   std::vector<OpenContainer> open_;
 };
 
@@ -153,7 +166,8 @@ void Parse(BindingResult& result, const char* text, size_t length) {
   rapidjson::StringStream stream(text);
   size_t offset = 0;
   try {
-    ValueBuilder builder(value);
+    ValueBuilder builder(
+        value, MayEscapeNul(length != kUntilNul ? std::string_view(text, length) : text));
     const rapidjson::ParseResult parsed = reader.Parse(stream, builder);
     if (parsed.IsError()) return Fail(result, parsed.Code(), parsed.Offset());
     offset = stream.Tell();
