@@ -26,12 +26,14 @@ struct CollectionHeader : PendingLink {
   uint32_t capacity = 0;
 };
 
+// The members sorted by name in items[0, sorted) (the main run), and those that arrived
+// out of order in a large structure sorted again in items[sorted, size) (the recent run).
 struct StructureHeader : PendingLink {
-  explicit StructureHeader(BindingValueContext* context)
-      : members(NameLess{}, ContextAllocator<MemberMap::value_type>(context)) {
-    isStructure = true;
-  }
-  MemberMap members;
+  StructureHeader() { isStructure = true; }
+  MemberEntry* items = nullptr;
+  uint32_t size = 0;
+  uint32_t capacity = 0;
+  uint32_t sorted = 0;
 };
 
 // The byte count; the bytes follow the header.
@@ -53,7 +55,72 @@ constexpr uint32_t kFirstCapacity = SlotPools::kLargestSlot / sizeof(BindingValu
                                                                 sizeof(BindingValue))
                                         : 1;
 
+// The first member array fills the largest slot size too.
+constexpr uint32_t kFirstMemberCapacity =
+    SlotPools::kLargestSlot / sizeof(MemberEntry) > 0
+        ? static_cast<uint32_t>(SlotPools::kLargestSlot / sizeof(MemberEntry))
+        : 1;
+// Up to this many members a structure keeps a single run: an insertion moves few entries.
+constexpr uint32_t kSingleRunMembers = 32;
+
 constinit const BindingValue kSharedEmptyValue;
+
+// The length at which the recent run merges into the main one: about the square root of
+// the member count, so that insertions into the recent run and merges cost about the same.
+uint32_t RecentRunLimit(uint32_t size) {
+  uint32_t limit = kSingleRunMembers;
+  while (uint64_t{limit} * limit < size) limit *= 2;
+  return limit;
+}
+
+void MoveEntries(MemberEntry* to, const MemberEntry* from, size_t count) noexcept {
+  if (count != 0) std::memmove(static_cast<void*>(to), from, count * sizeof(MemberEntry));
+}
+
+// The first entry of [first, first + count) whose name is not before name.
+MemberEntry* LowerBound(MemberEntry* first, uint32_t count, std::string_view name) noexcept {
+  while (count > 0) {
+    const uint32_t half = count / 2;
+    if (NameBefore(first[half].name->view(), name)) {
+      first += half + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
+  }
+  return first;
+}
+
+MemberEntry* FindEntry(StructureHeader* header, std::string_view name) noexcept {
+  MemberEntry* const mainEnd = header->items + header->sorted;
+  MemberEntry* entry = LowerBound(header->items, header->sorted, name);
+  if (entry != mainEnd && entry->name->view() == name) return entry;
+  MemberEntry* const end = header->items + header->size;
+  entry = LowerBound(mainEnd, header->size - header->sorted, name);
+  return entry != end && entry->name->view() == name ? entry : nullptr;
+}
+
+// Merges the recent run into the main run, in place, with a copy of the recent run aside.
+void MergeRuns(BindingValueContext* context, StructureHeader* header) {
+  const uint32_t recent = header->size - header->sorted;
+  if (recent == 0) return;
+  const size_t bytes = size_t{recent} * sizeof(MemberEntry);
+  auto* aside = static_cast<MemberEntry*>(context->Allocate(bytes));
+  MoveEntries(aside, header->items + header->sorted, recent);
+  MemberEntry* items = header->items;
+  size_t i = header->sorted;  // entries of the main run still to place, from the back
+  size_t j = recent;          // entries of the recent run still to place
+  size_t k = header->size;
+  while (j != 0) {
+    if (i != 0 && NameBefore(aside[j - 1].name->view(), items[i - 1].name->view())) {
+      MoveEntries(&items[--k], &items[--i], 1);
+    } else {
+      MoveEntries(&items[--k], &aside[--j], 1);
+    }
+  }
+  context->Free(aside, bytes);
+  header->sorted = header->size;
+}
 
 size_t BlobBlockSize(size_t size) { return sizeof(BlobHeader) + size; }
 
@@ -169,10 +236,12 @@ void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* 
     pending = link->next;
     if (link->isStructure) {
       auto* header = static_cast<StructureHeader*>(link);
-      for (auto& [name, value] : header->members) {
-        context->Release(const_cast<InternedString*>(name));
-        detach(value);
+      for (uint32_t i = 0; i < header->size; ++i) {
+        context->Release(header->items[i].name);
+        detach(*header->items[i].value);
+        context->Free(header->items[i].value, sizeof(BindingValue));
       }
+      context->Free(header->items, size_t{header->capacity} * sizeof(MemberEntry));
       header->~StructureHeader();
       context->Free(header, sizeof(StructureHeader));
     } else {
@@ -268,7 +337,7 @@ size_t BindingValue::size() const noexcept {
     case BindingValueKind::Collection:
       return payload_.collection->size;
     case BindingValueKind::Structure:
-      return payload_.structure->members.size();
+      return payload_.structure->size;
     default:
       return 1;
   }
@@ -417,7 +486,7 @@ std::span<BindingValue> BindingValue::ElementsForWriting() noexcept {
 
 StructureHeader* BindingValue::MakeStructure() {
   BindingValueContext* context = EnsureContext();
-  auto* header = new (context->Allocate(sizeof(StructureHeader))) StructureHeader(context);
+  auto* header = new (context->Allocate(sizeof(StructureHeader))) StructureHeader();
   payload_.structure = header;
   kind_ = BindingValueKind::Structure;
   return header;
@@ -431,75 +500,122 @@ BindingValue& BindingValue::EnsureStructure() {
   return *this;
 }
 
+void BindingValue::GrowMembers(size_t needed) {
+  if (needed > kMaxElements) ThrowTooManyElements();
+  StructureHeader* header = payload_.structure;
+  size_t capacity = header->capacity != 0 ? size_t{header->capacity} * 2 : kFirstMemberCapacity;
+  if (capacity < needed) capacity = needed;
+  if (capacity > kMaxElements) capacity = kMaxElements;
+  const size_t bytes = capacity * sizeof(MemberEntry);
+  header->items = static_cast<MemberEntry*>(
+      header->items != nullptr
+          ? context_->Reallocate(header->items, size_t{header->capacity} * sizeof(MemberEntry),
+                                 bytes)
+          : context_->Allocate(bytes));
+  header->capacity = static_cast<uint32_t>(capacity);
+}
+
+void BindingValue::ReserveMembers(size_t count) {
+  if (count > kMaxElements) ThrowTooManyElements();
+  EnsureStructure();
+  if (count > payload_.structure->capacity) GrowMembers(count);
+}
+
 const BindingValue& BindingValue::Member(std::string_view name) const noexcept {
   if (kind_ != BindingValueKind::Structure) return kSharedEmptyValue;
-  const MemberMap& members = payload_.structure->members;
-  const auto it = members.find(name);
-  return it != members.end() ? it->second : kSharedEmptyValue;
+  const MemberEntry* entry = FindEntry(payload_.structure, name);
+  return entry != nullptr ? *entry->value : kSharedEmptyValue;
 }
 
 bool BindingValue::HasMember(std::string_view name) const noexcept {
-  return kind_ == BindingValueKind::Structure && payload_.structure->members.count(name) != 0;
+  return kind_ == BindingValueKind::Structure && FindEntry(payload_.structure, name) != nullptr;
 }
 
 BindingValue& BindingValue::MemberForWriting(std::string_view name) {
   return MemberForWriting(name, Fnv1a32(name));
 }
 
-// The name is interned first: its entry then identifies an existing member by address, and
-// a new member's name needs no second lookup. Names arriving in ascending order (copies,
-// sorted input) are appended without a search.
+// The name is interned first: its entry then identifies an existing member by address.
+// Names arriving in ascending order (copies, sorted input) are appended without a search;
+// others are inserted in place in a small structure, or into the recent run of a large one.
 BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nameHash) {
   // Interned before a non-structure is released: the name may be this value's own text.
   InternedString* key = EnsureContext()->Intern(name, nameHash);
   try {
     EnsureStructure();
-  } catch (...) {
-    context_->Release(key);
-    throw;
-  }
-  MemberMap& members = payload_.structure->members;
-  MemberMap::iterator it = members.end();
-  if (!members.empty() && !NameBefore(std::prev(it)->first->view(), name)) {
-    it = members.lower_bound(key);
-    if (it != members.end() && it->first == key) {
-      context_->Release(key);
-      return it->second;
+    StructureHeader* header = payload_.structure;
+    uint32_t index = header->size;
+    bool joinsMainRun = true;
+    if (header->sorted != header->size ||
+        (header->size != 0 && !NameBefore(header->items[header->size - 1].name->view(), name))) {
+      MemberEntry* const mainEnd = header->items + header->sorted;
+      MemberEntry* entry = LowerBound(header->items, header->sorted, name);
+      if (entry != mainEnd && entry->name == key) {
+        context_->Release(key);
+        return *entry->value;
+      }
+      MemberEntry* recent = LowerBound(mainEnd, header->size - header->sorted, name);
+      if (recent != header->items + header->size && recent->name == key) {
+        context_->Release(key);
+        return *recent->value;
+      }
+      if (header->sorted == header->size && header->size <= kSingleRunMembers) {
+        index = static_cast<uint32_t>(entry - header->items);
+      } else if (header->size - header->sorted < RecentRunLimit(header->size)) {
+        index = static_cast<uint32_t>(recent - header->items);
+        joinsMainRun = false;
+      } else {
+        MergeRuns(context_, header);
+        joinsMainRun = false;  // the name comes before the last one: a new recent run
+      }
     }
-  }
-  try {
-    it = members.emplace_hint(it, std::piecewise_construct, std::forward_as_tuple(key),
-                              std::forward_as_tuple(SharedContextTag{}, context_));
+    if (header->size == header->capacity) GrowMembers(size_t{header->size} + 1);
+    auto* value = new (context_->Allocate(sizeof(BindingValue)))
+        BindingValue(SharedContextTag{}, context_);
+    MemberEntry* slot = header->items + index;
+    MoveEntries(slot + 1, slot, header->size - index);
+    *slot = {key, value};
+    ++header->size;
+    if (joinsMainRun) ++header->sorted;
+    return *value;
   } catch (...) {
     context_->Release(key);
     throw;
   }
-  return it->second;
 }
 
 bool BindingValue::RemoveMember(std::string_view name) noexcept {
   if (kind_ != BindingValueKind::Structure) return false;
-  MemberMap& members = payload_.structure->members;
-  const auto it = members.find(name);
-  if (it == members.end()) return false;
-  InternedString* key = const_cast<InternedString*>(it->first);
-  members.erase(it);
+  StructureHeader* header = payload_.structure;
+  MemberEntry* entry = FindEntry(header, name);
+  if (entry == nullptr) return false;
+  const auto index = static_cast<uint32_t>(entry - header->items);
+  InternedString* key = entry->name;
+  entry->value->~BindingValue();
+  context_->Free(entry->value, sizeof(BindingValue));
   context_->Release(key);
+  MoveEntries(entry, entry + 1, header->size - index - 1);
+  --header->size;
+  if (index < header->sorted) --header->sorted;
   return true;
 }
 
 BindingMemberRange BindingValue::Members() const noexcept {
   if (kind_ != BindingValueKind::Structure) return {};
-  const MemberMap& members = payload_.structure->members;
-  return {BindingMemberRange::iterator(members.begin()),
-          BindingMemberRange::iterator(members.end())};
+  const StructureHeader* header = payload_.structure;
+  const MemberEntry* mainEnd = header->items + header->sorted;
+  const MemberEntry* end = header->items + header->size;
+  return {BindingMemberRange::iterator(header->items, mainEnd, mainEnd, end),
+          BindingMemberRange::iterator(mainEnd, mainEnd, end, end)};
 }
 
 MutableBindingMemberRange BindingValue::MembersForWriting() noexcept {
   if (kind_ != BindingValueKind::Structure) return {};
-  MemberMap& members = payload_.structure->members;
-  return {MutableBindingMemberRange::iterator(members.begin()),
-          MutableBindingMemberRange::iterator(members.end())};
+  StructureHeader* header = payload_.structure;
+  MemberEntry* mainEnd = header->items + header->sorted;
+  MemberEntry* end = header->items + header->size;
+  return {MutableBindingMemberRange::iterator(header->items, mainEnd, mainEnd, end),
+          MutableBindingMemberRange::iterator(mainEnd, mainEnd, end, end)};
 }
 
 // ---------------------------------------------------------------- copy and move
@@ -537,25 +653,31 @@ void BindingValue::CopyTreeFrom(const BindingValue& source) {
       return;
     }
     case BindingValueKind::Structure: {
-      const MemberMap& from = source.payload_.structure->members;
-      MemberMap& to = MakeStructure()->members;
+      const uint32_t count = source.payload_.structure->size;
+      StructureHeader* to = MakeStructure();
+      if (count != 0) GrowMembers(count);
       const bool sameContext = source.context_ == context_;
-      for (const auto& [name, value] : from) {
-        InternedString* key = const_cast<InternedString*>(name);
+      const BindingMemberRange members = source.Members();
+      for (auto it = members.begin(); it != members.end(); ++it) {
+        const MemberEntry& from = it.entry();
+        InternedString* key = from.name;
         if (sameContext) {
           BindingValueContext::Retain(key);
         } else {
-          key = context_->Intern(name->view(), name->hash);
+          key = context_->Intern(key->view(), key->hash);
         }
-        MemberMap::iterator it;
+        BindingValue* value;
         try {
-          it = to.emplace_hint(to.end(), std::piecewise_construct, std::forward_as_tuple(key),
-                               std::forward_as_tuple(SharedContextTag{}, context_));
+          value = new (context_->Allocate(sizeof(BindingValue)))
+              BindingValue(SharedContextTag{}, context_);
         } catch (...) {
           context_->Release(key);
           throw;
         }
-        it->second.CopyTreeFrom(value);
+        to->items[to->size] = {key, value};
+        ++to->size;
+        ++to->sorted;
+        value->CopyTreeFrom(*from.value);
       }
       return;
     }
@@ -672,11 +794,13 @@ bool BindingValue::Equals(const BindingValue& other) const noexcept {
       return true;
     }
     case BindingValueKind::Structure: {
-      const MemberMap& a = payload_.structure->members;
-      const MemberMap& b = other.payload_.structure->members;
-      if (a.size() != b.size()) return false;
+      if (payload_.structure->size != other.payload_.structure->size) return false;
+      const BindingMemberRange a = Members();
+      const BindingMemberRange b = other.Members();
       for (auto i = a.begin(), j = b.begin(); i != a.end(); ++i, ++j) {
-        if (i->first->view() != j->first->view() || !i->second.Equals(j->second)) return false;
+        const BindingMember x = *i;
+        const BindingMember y = *j;
+        if (x.name != y.name || !x.value.Equals(y.value)) return false;
       }
       return true;
     }

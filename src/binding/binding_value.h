@@ -4,7 +4,11 @@
 //
 // A value is empty, bool, signed or unsigned 64-bit, float (double), string, blob, enum
 // (32-bit value with its enum's static type key), collection (ordered elements) or
-// structure (members ordered by name, byte-wise). A free-standing value owns the storage of
+// structure (members ordered by name, byte-wise). A structure keeps its members' names
+// and value references in one array sorted by name; members that arrive out of order in a
+// large structure gather in a short second sorted run that merges into the first when it
+// grows past about the square root of the member count, so that building any structure
+// costs at most n^1.5 moves. Member values stay where they were created. A free-standing value owns the storage of
 // its whole tree, a BindingValueContext created the first time the tree needs one; the
 // elements and members of the tree share it. Reading a missing element or member yields a
 // shared empty value; the *ForWriting operations create what is missing.
@@ -28,7 +32,6 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -70,26 +73,6 @@ class MutableBindingMemberRange;
 
 namespace binding_value_internal {
 
-// Map nodes of structures live in the tree's context.
-template <typename T>
-class ContextAllocator {
- public:
-  using value_type = T;
-  explicit ContextAllocator(BindingValueContext* context) noexcept : context_(context) {}
-  template <typename U>
-  ContextAllocator(const ContextAllocator<U>& other) noexcept : context_(other.context()) {}
-  T* allocate(size_t n) { return static_cast<T*>(context_->Allocate(n * sizeof(T))); }
-  void deallocate(T* p, size_t n) noexcept { context_->Free(p, n * sizeof(T)); }
-  BindingValueContext* context() const noexcept { return context_; }
-  template <typename U>
-  bool operator==(const ContextAllocator<U>& other) const noexcept {
-    return context_ == other.context();
-  }
-
- private:
-  BindingValueContext* context_;
-};
-
 // Member names are short: compare them byte by byte (as unsigned characters) without a
 // call to memcmp.
 inline bool NameBefore(std::string_view a, std::string_view b) noexcept {
@@ -101,20 +84,6 @@ inline bool NameBefore(std::string_view a, std::string_view b) noexcept {
   }
   return a.size() < b.size();
 }
-
-// Orders member names byte-wise as unsigned characters; finds them by text.
-struct NameLess {
-  using is_transparent = void;
-  bool operator()(const InternedString* a, const InternedString* b) const noexcept {
-    return NameBefore(a->view(), b->view());
-  }
-  bool operator()(const InternedString* a, std::string_view b) const noexcept {
-    return NameBefore(a->view(), b);
-  }
-  bool operator()(std::string_view a, const InternedString* b) const noexcept {
-    return NameBefore(a, b->view());
-  }
-};
 
 struct PendingLink;
 struct CollectionHeader;
@@ -216,6 +185,9 @@ class BindingValue {
   // The same with the name's FNV-1a hash known already (a field descriptor keeps it).
   BindingValue& MemberForWriting(std::string_view name, uint32_t nameHash);
   bool HasMember(std::string_view name) const noexcept;
+  // Room for count members (a non-structure becomes an empty structure first); more than
+  // 0x0FFFFFFF members raise std::length_error.
+  void ReserveMembers(size_t count);
   bool RemoveMember(std::string_view name) noexcept;
   // Members in ascending name order.
   BindingMemberRange Members() const noexcept;
@@ -245,9 +217,6 @@ class BindingValue {
       : context_(context), ownsContext_(0) {}
 
  private:
-  friend class BindingMemberRange;
-  friend class MutableBindingMemberRange;
-
   union Payload {
     bool boolean;
     int64_t i64;
@@ -270,6 +239,7 @@ class BindingValue {
   void InstallFrom(BindingValue& node) noexcept;
   void MoveFrom(BindingValue& other);
   void GrowCollection(size_t needed);
+  void GrowMembers(size_t needed);
   binding_value_internal::CollectionHeader* MakeCollection();
   binding_value_internal::StructureHeader* MakeStructure();
 
@@ -284,8 +254,49 @@ const BindingValue& SharedEmptyValue() noexcept;
 
 namespace binding_value_internal {
 
-using MemberMap = std::map<const InternedString*, BindingValue, NameLess,
-                           ContextAllocator<std::pair<const InternedString* const, BindingValue>>>;
+// One member of a structure: its interned name and its value, which lives in a slot of
+// the tree's context so that it stays in place while the array moves.
+struct MemberEntry {
+  InternedString* name;
+  BindingValue* value;
+};
+
+// Walks the two sorted runs of a structure's members as one sequence in name order.
+template <typename Entry, typename Member>
+class MemberIterator {
+ public:
+  MemberIterator() = default;
+  MemberIterator(Entry* first, Entry* firstEnd, Entry* second, Entry* secondEnd)
+      : a_(first), aEnd_(firstEnd), b_(second), bEnd_(secondEnd) {}
+  Member operator*() const {
+    Entry* entry = Current();
+    return {entry->name->view(), *entry->value};
+  }
+  Entry& entry() const { return *Current(); }
+  MemberIterator& operator++() {
+    if (Current() == a_) {
+      ++a_;
+    } else {
+      ++b_;
+    }
+    return *this;
+  }
+  bool operator==(const MemberIterator& other) const {
+    return a_ == other.a_ && b_ == other.b_;
+  }
+
+ private:
+  Entry* Current() const {
+    if (b_ == bEnd_) return a_;
+    if (a_ == aEnd_) return b_;
+    return NameBefore(a_->name->view(), b_->name->view()) ? a_ : b_;
+  }
+
+  Entry* a_ = nullptr;
+  Entry* aEnd_ = nullptr;
+  Entry* b_ = nullptr;
+  Entry* bEnd_ = nullptr;
+};
 
 }  // namespace binding_value_internal
 
@@ -299,26 +310,12 @@ struct MutableBindingMember {
   BindingValue& value;
 };
 
-class BindingMemberRange {
+template <typename Iterator>
+class BasicBindingMemberRange {
  public:
-  class iterator {
-   public:
-    using Base = binding_value_internal::MemberMap::const_iterator;
-    iterator() = default;
-    explicit iterator(Base it) : it_(it) {}
-    BindingMember operator*() const { return {it_->first->view(), it_->second}; }
-    iterator& operator++() {
-      ++it_;
-      return *this;
-    }
-    bool operator==(const iterator& other) const { return it_ == other.it_; }
-
-   private:
-    Base it_{};
-  };
-
-  BindingMemberRange() = default;
-  BindingMemberRange(iterator first, iterator last) : begin_(first), end_(last) {}
+  using iterator = Iterator;
+  BasicBindingMemberRange() = default;
+  BasicBindingMemberRange(iterator first, iterator last) : begin_(first), end_(last) {}
   iterator begin() const { return begin_; }
   iterator end() const { return end_; }
 
@@ -327,32 +324,17 @@ class BindingMemberRange {
   iterator end_{};
 };
 
-class MutableBindingMemberRange {
- public:
-  class iterator {
-   public:
-    using Base = binding_value_internal::MemberMap::iterator;
-    iterator() = default;
-    explicit iterator(Base it) : it_(it) {}
-    MutableBindingMember operator*() const { return {it_->first->view(), it_->second}; }
-    iterator& operator++() {
-      ++it_;
-      return *this;
-    }
-    bool operator==(const iterator& other) const { return it_ == other.it_; }
+class BindingMemberRange
+    : public BasicBindingMemberRange<binding_value_internal::MemberIterator<
+          const binding_value_internal::MemberEntry, BindingMember>> {
+  using BasicBindingMemberRange::BasicBindingMemberRange;
+};
 
-   private:
-    Base it_{};
-  };
-
-  MutableBindingMemberRange() = default;
-  MutableBindingMemberRange(iterator first, iterator last) : begin_(first), end_(last) {}
-  iterator begin() const { return begin_; }
-  iterator end() const { return end_; }
-
- private:
-  iterator begin_{};
-  iterator end_{};
+class MutableBindingMemberRange
+    : public BasicBindingMemberRange<
+          binding_value_internal::MemberIterator<binding_value_internal::MemberEntry,
+                                                 MutableBindingMember>> {
+  using BasicBindingMemberRange::BasicBindingMemberRange;
 };
 
 template <BindingInteger T>

@@ -1,5 +1,6 @@
 #include "binding/binding_value.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -168,6 +169,58 @@ TEST(BindingValue, MembersAreOrderedByUnsignedBytes) {
   EXPECT_FALSE(number.HasMember("x"));
   number.MemberForWriting("x") = true;
   EXPECT_EQ(number.kind(), BindingValueKind::Structure);
+}
+
+// Large structures filled out of order keep a second sorted run that merges into the
+// first; every order of insertion must read, iterate and remove like a sorted map.
+TEST(BindingValue, LargeStructuresInAnyInsertionOrder) {
+  constexpr int kCount = 3000;
+  const auto name = [](int i) {
+    std::string text = std::to_string(i);
+    return std::string(4 - text.size(), '0') + text;  // sorts like the number
+  };
+  const struct {
+    const char* label;
+    int (*order)(int);
+  } orders[] = {
+      {"ascending", [](int i) { return i; }},
+      {"descending", [](int i) { return kCount - 1 - i; }},
+      {"scattered", [](int i) { return (i * 1237) % kCount; }},
+      {"ascending with a late tail", [](int i) { return i < 2000 ? i + 1000 : i - 2000; }},
+  };
+  for (const auto& order : orders) {
+    SCOPED_TRACE(order.label);
+    BindingValue value;
+    const BindingValue* first = nullptr;
+    for (int i = 0; i < kCount; ++i) {
+      BindingValue& member = value.MemberForWriting(name(order.order(i)));
+      member = order.order(i);
+      if (i == 0) first = &member;
+      // An existing member, in either run, is found and not inserted again.
+      ASSERT_EQ(value.MemberForWriting(name(order.order(i / 2))).AsSigned(), order.order(i / 2));
+    }
+    EXPECT_EQ(&value.Member(name(order.order(0))), first) << "members stay in place";
+    ASSERT_EQ(value.size(), size_t{kCount});
+    int expected = 0;
+    for (const BindingMember member : value.Members()) {
+      ASSERT_EQ(member.name, name(expected));
+      ASSERT_EQ(member.value.AsSigned(), expected);
+      ++expected;
+    }
+    EXPECT_EQ(expected, kCount);
+    for (int i = 0; i < kCount; i += 7) EXPECT_EQ(value.Member(name(i)).AsSigned(), i);
+
+    BindingValue copy = value;
+    EXPECT_EQ(copy, value);
+    for (int i = 0; i < kCount; i += 3) ASSERT_TRUE(value.RemoveMember(name(i)));
+    EXPECT_NE(copy, value);
+    EXPECT_FALSE(value.HasMember(name(0)));
+    EXPECT_TRUE(value.HasMember(name(1)));
+    value.MemberForWriting(name(0)) = 0;
+    std::vector<std::string> names = MemberNames(value);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_EQ(names.size(), 2001u);
+  }
 }
 
 TEST(BindingValue, EnsureKeepsAContainerOfTheSameKind) {
