@@ -177,8 +177,19 @@ BindingValue::BindingValue(BindingValue&& other) {
 }
 
 BindingValue::~BindingValue() {
-  ReleasePayload();
-  if (ownsContext_ != 0) delete context_;
+  if (ownsContext_ == 0 || context_ == nullptr) {
+    ReleasePayload();
+    return;
+  }
+  // The whole tree goes with its context: only its heap blocks need freeing one by one.
+  if (kind_ == BindingValueKind::Collection) {
+    DropContainers(context_, payload_.collection);
+  } else if (kind_ == BindingValueKind::Structure) {
+    DropContainers(context_, payload_.structure);
+  } else if (kind_ == BindingValueKind::Blob) {
+    context_->FreeHeapBlock(payload_.blob, BlobBlockSize(payload_.blob->size));
+  }
+  delete context_;
 }
 
 BindingValueContext* BindingValue::EnsureContext() {
@@ -250,6 +261,43 @@ void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* 
       context->Free(header->items, size_t{header->capacity} * sizeof(BindingValue));
       header->~CollectionHeader();
       context->Free(header, sizeof(CollectionHeader));
+    }
+  }
+}
+
+// DestroyContainers for a tree whose context is destroyed next: the walk frees the heap
+// blocks (large arrays and blobs) and leaves strings and slots to the context.
+void BindingValue::DropContainers(BindingValueContext* context, PendingLink* root) noexcept {
+  PendingLink* pending = root;
+  pending->next = nullptr;
+  auto visit = [&pending, context](BindingValue& value) {
+    switch (value.kind_) {
+      case BindingValueKind::Collection:
+        value.payload_.collection->next = pending;
+        pending = value.payload_.collection;
+        break;
+      case BindingValueKind::Structure:
+        value.payload_.structure->next = pending;
+        pending = value.payload_.structure;
+        break;
+      case BindingValueKind::Blob:
+        context->FreeHeapBlock(value.payload_.blob, BlobBlockSize(value.payload_.blob->size));
+        break;
+      default:
+        break;
+    }
+  };
+  while (pending != nullptr) {
+    PendingLink* link = pending;
+    pending = link->next;
+    if (link->isStructure) {
+      auto* header = static_cast<StructureHeader*>(link);
+      for (uint32_t i = 0; i < header->size; ++i) visit(*header->items[i].value);
+      context->FreeHeapBlock(header->items, size_t{header->capacity} * sizeof(MemberEntry));
+    } else {
+      auto* header = static_cast<CollectionHeader*>(link);
+      for (uint32_t i = 0; i < header->size; ++i) visit(header->items[i]);
+      context->FreeHeapBlock(header->items, size_t{header->capacity} * sizeof(BindingValue));
     }
   }
 }

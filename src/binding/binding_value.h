@@ -231,6 +231,8 @@ class BindingValue {
 
   static void DestroyContainers(BindingValueContext* context,
                                 binding_value_internal::PendingLink* root) noexcept;
+  static void DropContainers(BindingValueContext* context,
+                             binding_value_internal::PendingLink* root) noexcept;
 
   BindingValueContext* EnsureContext();
   void ReleasePayload() noexcept;

@@ -20,17 +20,17 @@ size_t EntrySize(size_t length) {
 
 BindingValueContext::BindingValueContext() noexcept : buckets_(initialBuckets_) {}
 
+// Entries still here belong to a tree dropped with its context (or never released). Those
+// on the heap are freed one by one; those in slots go with the pools' pages.
 BindingValueContext::~BindingValueContext() {
-  // Entries still here belong to values that were never released; free them anyway so the
-  // pools hand their pages back.
   for (uint32_t b = 0; b < bucketCount_; ++b) {
     for (InternedString* e = buckets_[b]; e != nullptr;) {
       InternedString* next = e->next;
-      Free(e, EntrySize(e->length));
+      FreeHeapBlock(e, EntrySize(e->length));
       e = next;
     }
   }
-  if (buckets_ != initialBuckets_) Free(buckets_, sizeof(InternedString*) * bucketCount_);
+  if (buckets_ != initialBuckets_) FreeHeapBlock(buckets_, sizeof(InternedString*) * bucketCount_);
 }
 
 InternedString* BindingValueContext::Intern(std::string_view text) {

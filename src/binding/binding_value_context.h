@@ -7,7 +7,8 @@
 //
 // Blocks up to 72 bytes come from the context's 18 slot pools; larger ones from the
 // allocation hooks. The root value of a tree creates its context when it first needs one
-// and destroys it last. Threads: one thread at a time, like the tree; nothing locks.
+// and destroys it last; destroying a context gives back every slot page and heap block it
+// still holds. Threads: one thread at a time, like the tree; nothing locks.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +59,11 @@ class BindingValueContext {
   // Resizes a block, keeping the first min(oldSize, newSize) bytes.
   void* Reallocate(void* block, size_t oldSize, size_t newSize);
   void Free(void* block, size_t size) noexcept;
+  // Frees a block only when it came from the heap: for a tree dropped together with its
+  // context, whose slots all go back with the pools' pages.
+  void FreeHeapBlock(void* block, size_t size) noexcept {
+    if (size > SlotPools::kLargestSlot) Free(block, size);
+  }
 
   size_t page_count() const noexcept { return pools_.page_count(); }
 

@@ -42,11 +42,14 @@ void SlotPool::SetSlotSize(uint32_t slotSize) noexcept {
 }
 
 SlotPool::~SlotPool() {
-  // A context gives every slot back before it goes; a page still held here would
-  // otherwise be lost to the page source for good.
-  while (available_ != nullptr) {
-    PageHeader* page = available_;
-    Unlink(page);
+  GiveAllPages(available_);
+  GiveAllPages(full_);
+}
+
+void SlotPool::GiveAllPages(PageHeader* list) noexcept {
+  while (list != nullptr) {
+    PageHeader* page = list;
+    list = page->next;
     if (reinterpret_cast<unsigned char*>(page) != firstPage_) GiveSlotPage(page);
   }
 }
@@ -63,18 +66,18 @@ SlotPool::PageHeader* SlotPool::FormatPage(void* memory, size_t pageSize) noexce
   return page;
 }
 
-void SlotPool::Push(PageHeader* page) noexcept {
+void SlotPool::Push(PageHeader*& list, PageHeader* page) noexcept {
   page->prev = nullptr;
-  page->next = available_;
-  if (available_ != nullptr) available_->prev = page;
-  available_ = page;
+  page->next = list;
+  if (list != nullptr) list->prev = page;
+  list = page;
 }
 
-void SlotPool::Unlink(PageHeader* page) noexcept {
+void SlotPool::Unlink(PageHeader*& list, PageHeader* page) noexcept {
   if (page->prev != nullptr) {
     page->prev->next = page->next;
   } else {
-    available_ = page->next;
+    list = page->next;
   }
   if (page->next != nullptr) page->next->prev = page->prev;
   page->prev = page->next = nullptr;
@@ -93,7 +96,7 @@ void* SlotPool::Take() noexcept {
       page = FormatPage(memory, kSlotPageSize);
     }
     if (page->full()) return nullptr;  // a slot size too large for the first page
-    Push(page);
+    Push(available_, page);
   }
   PageHeader* page = available_;
   auto* bytes = reinterpret_cast<unsigned char*>(page);
@@ -111,7 +114,10 @@ void* SlotPool::Take() noexcept {
     page->fresh = fresh;
   }
   ++page->used;
-  if (firstFree == 0 && fresh == 0) Unlink(page);
+  if (firstFree == 0 && fresh == 0) {
+    Unlink(available_, page);
+    Push(full_, page);
+  }
   return slot;
 }
 
@@ -130,9 +136,12 @@ void SlotPool::Give(void* slot) noexcept {
   const auto offset = static_cast<uint64_t>(address - base);
   page->firstFree = static_cast<uint16_t>((offset * reciprocal_) >> 32);
   --page->used;
-  if (wasFull) Push(page);
+  if (wasFull) {
+    Unlink(full_, page);
+    Push(available_, page);
+  }
   if (page->used == 0 && base != firstPage_) {
-    Unlink(page);
+    Unlink(available_, page);
     --pageCount_;
     GiveSlotPage(page);
   }

@@ -6,8 +6,10 @@
 // a header that occupies its first slots. A page hands out its never-used slots in order;
 // returned slots are chained by 16-bit slot indexes kept in their first two bytes (0 ends
 // the chain, since slot 0 always belongs to the header) and are handed out first. The pool
-// keeps a list of its pages that still have a free slot; a page that empties completely
-// goes back to the page source, except the first page.
+// keeps a list of its pages that still have a free slot and a list of its full pages; a
+// page that empties completely goes back to the page source, except the first page. A pool
+// destroyed with slots still taken gives all its pages back at once, so a value tree
+// dropped together with its context needs no slot-by-slot release.
 //
 // SlotPools bundles the 18 size classes 4, 8, ..., 72 bytes of one value context.
 //
@@ -46,10 +48,12 @@ class SlotPool {
   struct PageHeader;
 
   PageHeader* FormatPage(void* memory, size_t pageSize) noexcept;
-  void Push(PageHeader* page) noexcept;
-  void Unlink(PageHeader* page) noexcept;
+  static void Push(PageHeader*& list, PageHeader* page) noexcept;
+  static void Unlink(PageHeader*& list, PageHeader* page) noexcept;
+  void GiveAllPages(PageHeader* list) noexcept;
 
   PageHeader* available_ = nullptr;  // pages with at least one free slot
+  PageHeader* full_ = nullptr;       // pages without one
   size_t pageCount_ = 0;
   // ceil(2^32 / slot size): dividing a page offset by the slot size is a multiplication,
   // exact for every slot boundary of a 4096-byte page.
