@@ -144,15 +144,11 @@ constexpr std::array<ByteClass, 256> MakeClassTable() {
 
 constexpr std::array<ByteClass, 256> kByteClass = MakeClassTable();
 
-// Elements reserved up front for an announced array; more come by doubling. The bound
-// keeps a few bytes of nested array headers (each announcing up to 2^32 - 1 elements)
-// from reserving memory the input cannot fill.
-constexpr uint64_t kMaxReservedElements = 64;
 
 class Decoder {
  public:
   Decoder(BindingResult& result, const uint8_t* bytes, size_t size)
-      : result_(result), bytes_(bytes), size_(size) {
+      : result_(result), bytes_(bytes), size_(size), reserveBudget_(size) {
     open_.reserve(16);
   }
 
@@ -267,18 +263,28 @@ class Decoder {
     target.SetBlob(std::span<const uint8_t>(data, static_cast<size_t>(length)));
   }
 
+  // Room for the items a container announces, as far as the input could still hold them
+  // (an element takes at least one byte, a member two) and the document's budget allows:
+  // however many headers announce 2^32 - 1 items, the reserved items never outnumber the
+  // input's bytes.
+  size_t Reservation(uint64_t announced, size_t bytesPerItem) {
+    const auto items =
+        static_cast<size_t>(std::min<uint64_t>({announced, Remaining() / bytesPerItem,
+                                                reserveBudget_}));
+    reserveBudget_ -= items;
+    return items;
+  }
+
   void OpenArray(BindingValue& target, uint64_t count) {
     target.EnsureCollection();
     const bool fresh = target.size() == 0;
-    if (fresh && count > 0) {
-      target.Reserve(static_cast<size_t>(
-          std::min({count, static_cast<uint64_t>(Remaining()), kMaxReservedElements})));
-    }
+    if (fresh && count > 0) target.Reserve(Reservation(count, 1));
     open_.push_back({&target, count, 0, {}, false, fresh});
   }
 
   void OpenMap(BindingValue& target, uint64_t pairs) {
     target.EnsureStructure();
+    if (target.size() == 0 && pairs > 0) target.ReserveMembers(Reservation(pairs, 2));
     open_.push_back({&target, pairs * 2, 0, {}, true, false});
   }
 
@@ -388,6 +394,7 @@ class Decoder {
   const uint8_t* bytes_;
   size_t size_;
   size_t position_ = 0;
+  size_t reserveBudget_;
   std::vector<OpenContainer> open_;
 };
 
