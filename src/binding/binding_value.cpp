@@ -101,6 +101,9 @@ MemberEntry* FindEntry(StructureHeader* header, std::string_view name) noexcept 
 }
 
 // Merges the recent run into the main run, in place, with a copy of the recent run aside.
+// From the back, each recent entry finds its place in the main run by binary search and
+// the main entries after it move up as one block: a merge compares names about
+// recent * log(size) times and moves each entry once.
 void MergeRuns(BindingValueContext* context, StructureHeader* header) {
   const uint32_t recent = header->size - header->sorted;
   if (recent == 0) return;
@@ -108,15 +111,16 @@ void MergeRuns(BindingValueContext* context, StructureHeader* header) {
   auto* aside = static_cast<MemberEntry*>(context->Allocate(bytes));
   MoveEntries(aside, header->items + header->sorted, recent);
   MemberEntry* items = header->items;
-  size_t i = header->sorted;  // entries of the main run still to place, from the back
-  size_t j = recent;          // entries of the recent run still to place
-  size_t k = header->size;
-  while (j != 0) {
-    if (i != 0 && NameBefore(aside[j - 1].name->view(), items[i - 1].name->view())) {
-      MoveEntries(&items[--k], &items[--i], 1);
-    } else {
-      MoveEntries(&items[--k], &aside[--j], 1);
-    }
+  uint32_t unplaced = header->sorted;  // main entries [0, unplaced) have not moved yet
+  size_t free = header->size;          // entries from here on are placed
+  for (uint32_t j = recent; j-- > 0;) {
+    const auto at =
+        static_cast<uint32_t>(LowerBound(items, unplaced, aside[j].name->view()) - items);
+    const uint32_t after = unplaced - at;
+    free -= after;
+    MoveEntries(&items[free], &items[at], after);
+    unplaced = at;
+    MoveEntries(&items[--free], &aside[j], 1);
   }
   context->Free(aside, bytes);
   header->sorted = header->size;
