@@ -56,10 +56,10 @@ constexpr uint32_t kFirstCapacity = SlotPools::kLargestSlot / sizeof(BindingValu
                                         : 1;
 
 // The first member array fills the largest slot size too.
-constexpr uint32_t kFirstMemberCapacity =
-    SlotPools::kLargestSlot / sizeof(MemberEntry) > 0
-        ? static_cast<uint32_t>(SlotPools::kLargestSlot / sizeof(MemberEntry))
-        : 1;
+constexpr uint32_t kFirstMemberCapacity = SlotPools::kLargestSlot / sizeof(MemberEntry) > 0
+                                              ? static_cast<uint32_t>(SlotPools::kLargestSlot /
+                                                                      sizeof(MemberEntry))
+                                              : 1;
 // Up to this many members a structure keeps a single run: an insertion moves few entries.
 constexpr uint32_t kSingleRunMembers = 32;
 
@@ -622,8 +622,8 @@ BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nam
       }
     }
     if (header->size == header->capacity) GrowMembers(size_t{header->size} + 1);
-    auto* value = new (context_->Allocate(sizeof(BindingValue)))
-        BindingValue(SharedContextTag{}, context_);
+    auto* value =
+        new (context_->Allocate(sizeof(BindingValue))) BindingValue(SharedContextTag{}, context_);
     MemberEntry* slot = header->items + index;
     MoveEntries(slot + 1, slot, header->size - index);
     *slot = {key, value};

@@ -8,9 +8,9 @@
 // and value references in one array sorted by name; members that arrive out of order in a
 // large structure gather in a short second sorted run that merges into the first when it
 // grows past about the square root of the member count, so that building any structure
-// costs at most n^1.5 moves. Member values stay where they were created. A free-standing value owns the storage of
-// its whole tree, a BindingValueContext created the first time the tree needs one; the
-// elements and members of the tree share it. Reading a missing element or member yields a
+// costs at most n^1.5 moves. Member values stay where they were created. A free-standing value owns
+// the storage of its whole tree, a BindingValueContext created the first time the tree needs one;
+// the elements and members of the tree share it. Reading a missing element or member yields a
 // shared empty value; the *ForWriting operations create what is missing.
 //
 //   mau::BindingValue champion;
@@ -283,9 +283,7 @@ class MemberIterator {
     }
     return *this;
   }
-  bool operator==(const MemberIterator& other) const {
-    return a_ == other.a_ && b_ == other.b_;
-  }
+  bool operator==(const MemberIterator& other) const { return a_ == other.a_ && b_ == other.b_; }
 
  private:
   Entry* Current() const {
@@ -326,16 +324,14 @@ class BasicBindingMemberRange {
   iterator end_{};
 };
 
-class BindingMemberRange
-    : public BasicBindingMemberRange<binding_value_internal::MemberIterator<
-          const binding_value_internal::MemberEntry, BindingMember>> {
+class BindingMemberRange : public BasicBindingMemberRange<binding_value_internal::MemberIterator<
+                               const binding_value_internal::MemberEntry, BindingMember>> {
   using BasicBindingMemberRange::BasicBindingMemberRange;
 };
 
 class MutableBindingMemberRange
-    : public BasicBindingMemberRange<
-          binding_value_internal::MemberIterator<binding_value_internal::MemberEntry,
-                                                 MutableBindingMember>> {
+    : public BasicBindingMemberRange<binding_value_internal::MemberIterator<
+          binding_value_internal::MemberEntry, MutableBindingMember>> {
   using BasicBindingMemberRange::BasicBindingMemberRange;
 };
 

@@ -166,8 +166,8 @@ void Parse(BindingResult& result, const char* text, size_t length) {
   rapidjson::StringStream stream(text);
   size_t offset = 0;
   try {
-    ValueBuilder builder(
-        value, MayEscapeNul(length != kUntilNul ? std::string_view(text, length) : text));
+    ValueBuilder builder(value,
+                         MayEscapeNul(length != kUntilNul ? std::string_view(text, length) : text));
     const rapidjson::ParseResult parsed = reader.Parse(stream, builder);
     if (parsed.IsError()) return Fail(result, parsed.Code(), parsed.Offset());
     offset = stream.Tell();

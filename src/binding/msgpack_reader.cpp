@@ -144,7 +144,6 @@ constexpr std::array<ByteClass, 256> MakeClassTable() {
 
 constexpr std::array<ByteClass, 256> kByteClass = MakeClassTable();
 
-
 class Decoder {
  public:
   Decoder(BindingResult& result, const uint8_t* bytes, size_t size)
@@ -268,9 +267,8 @@ class Decoder {
   // however many headers announce 2^32 - 1 items, the reserved items never outnumber the
   // input's bytes.
   size_t Reservation(uint64_t announced, size_t bytesPerItem) {
-    const auto items =
-        static_cast<size_t>(std::min<uint64_t>({announced, Remaining() / bytesPerItem,
-                                                reserveBudget_}));
+    const auto items = static_cast<size_t>(
+        std::min<uint64_t>({announced, Remaining() / bytesPerItem, reserveBudget_}));
     reserveBudget_ -= items;
     return items;
   }

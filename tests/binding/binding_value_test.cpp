@@ -330,29 +330,41 @@ TEST(BindingValue, StringTableInternsOnceAndShrinksWhenEmpty) {
   EXPECT_EQ(tree.context()->page_count(), 0u) << "every pooled page went back";
 }
 
+// A tree is released value by value (Reset) or dropped whole with its context (the
+// destructor of its root); both must give back every slot page and heap block.
 TEST(BindingValue, ReleasingATreeLeavesNoHeapBlocks) {
-  const PageSourceStats regionsBefore = ReadPageSourceStats();
-  const MemoryCounters before = ReadMemoryCounters();
-  {
-    BindingValue tree;
-    for (int i = 0; i < 300; ++i) {
-      BindingValue& item = tree.AppendElement();
-      item.MemberForWriting("id") = i;
-      item.MemberForWriting("name") = std::string(i % 90, 'n');  // short and heap-sized texts
-      item.MemberForWriting("blob").SetBlob(std::span<const uint8_t>(kBytes));
-      item.MemberForWriting("phase").SetEnum({4, &StaticTypeKeyOf<Phase>()});
+  for (const bool resetFirst : {false, true}) {
+    SCOPED_TRACE(resetFirst ? "reset, then destroyed" : "destroyed");
+    const std::vector<uint8_t> largeBlob(200, 7);
+    const PageSourceStats regionsBefore = ReadPageSourceStats();
+    const MemoryCounters before = ReadMemoryCounters();
+    {
+      BindingValue tree;
+      for (int i = 0; i < 300; ++i) {
+        BindingValue& item = tree.AppendElement();
+        item.MemberForWriting("id") = i;
+        item.MemberForWriting("name") = std::string(i % 90, 'n');  // short and heap-sized texts
+        item.MemberForWriting("blob").SetBlob(i % 2 == 0 ? std::span<const uint8_t>(kBytes)
+                                                         : std::span<const uint8_t>(largeBlob));
+        item.MemberForWriting("phase").SetEnum({4, &StaticTypeKeyOf<Phase>()});
+        for (int m = 0; m < i % 40; ++m) item.MemberForWriting("m" + std::to_string(m)) = m;
+      }
+      BindingValue copy = tree;
+      EXPECT_EQ(copy, tree);
+      if (resetFirst) {
+        tree.Reset();
+        copy.Reset();
+      }
     }
-    BindingValue copy = tree;
-    EXPECT_EQ(copy, tree);
+    const MemoryCounters after = ReadMemoryCounters();
+    // The page source's bookkeeping keeps one block per region it holds in reserve.
+    const PageSourceStats regionsAfter = ReadPageSourceStats();
+    EXPECT_EQ(
+        after.allocationCount - before.allocationCount,
+        after.releaseCount - before.releaseCount + regionsAfter.regions - regionsBefore.regions);
+    EXPECT_EQ(regionsAfter.regions - regionsAfter.emptyRegions,
+              regionsBefore.regions - regionsBefore.emptyRegions);
   }
-  const MemoryCounters after = ReadMemoryCounters();
-  // The page source's bookkeeping keeps one block per region it holds in reserve.
-  const PageSourceStats regionsAfter = ReadPageSourceStats();
-  EXPECT_EQ(
-      after.allocationCount - before.allocationCount,
-      after.releaseCount - before.releaseCount + regionsAfter.regions - regionsBefore.regions);
-  EXPECT_EQ(regionsAfter.regions - regionsAfter.emptyRegions,
-            regionsBefore.regions - regionsBefore.emptyRegions);
 }
 
 TEST(BindingValue, DeepTreesAreDestroyedCopiedAndComparedSafely) {
