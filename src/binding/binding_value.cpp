@@ -132,6 +132,23 @@ size_t BlobBlockSize(size_t size) { return sizeof(BlobHeader) + size; }
   throw std::length_error("BindingValue collection longer than 0x0FFFFFFF elements");
 }
 
+// Grows the array of a collection or structure to hold needed items: twice its capacity,
+// first items at first, at most 0x0FFFFFFF. Elements and member entries hold no pointers
+// into themselves, so they move with their bytes.
+template <typename Item>
+void GrowArray(BindingValueContext* context, Item*& items, uint32_t& capacity, size_t needed,
+               uint32_t first) {
+  if (needed > kMaxElements) ThrowTooManyElements();
+  size_t grown = capacity != 0 ? size_t{capacity} * 2 : first;
+  if (grown < needed) grown = needed;
+  if (grown > kMaxElements) grown = kMaxElements;
+  const size_t bytes = grown * sizeof(Item);
+  items = static_cast<Item*>(
+      items != nullptr ? context->Reallocate(items, size_t{capacity} * sizeof(Item), bytes)
+                       : context->Allocate(bytes));
+  capacity = static_cast<uint32_t>(grown);
+}
+
 }  // namespace
 
 std::string_view BindingValueKindName(BindingValueKind kind) noexcept {
@@ -472,19 +489,8 @@ BindingValue& BindingValue::EnsureCollection() {
 }
 
 void BindingValue::GrowCollection(size_t needed) {
-  if (needed > kMaxElements) ThrowTooManyElements();
   CollectionHeader* header = payload_.collection;
-  size_t capacity = header->capacity != 0 ? size_t{header->capacity} * 2 : kFirstCapacity;
-  if (capacity < needed) capacity = needed;
-  if (capacity > kMaxElements) capacity = kMaxElements;
-  const size_t bytes = capacity * sizeof(BindingValue);
-  // Elements hold no pointers into themselves, so they move with their bytes.
-  header->items = static_cast<BindingValue*>(
-      header->items != nullptr
-          ? context_->Reallocate(header->items, size_t{header->capacity} * sizeof(BindingValue),
-                                 bytes)
-          : context_->Allocate(bytes));
-  header->capacity = static_cast<uint32_t>(capacity);
+  GrowArray(context_, header->items, header->capacity, needed, kFirstCapacity);
 }
 
 void BindingValue::Reserve(size_t count) {
@@ -553,18 +559,8 @@ BindingValue& BindingValue::EnsureStructure() {
 }
 
 void BindingValue::GrowMembers(size_t needed) {
-  if (needed > kMaxElements) ThrowTooManyElements();
   StructureHeader* header = payload_.structure;
-  size_t capacity = header->capacity != 0 ? size_t{header->capacity} * 2 : kFirstMemberCapacity;
-  if (capacity < needed) capacity = needed;
-  if (capacity > kMaxElements) capacity = kMaxElements;
-  const size_t bytes = capacity * sizeof(MemberEntry);
-  header->items = static_cast<MemberEntry*>(
-      header->items != nullptr
-          ? context_->Reallocate(header->items, size_t{header->capacity} * sizeof(MemberEntry),
-                                 bytes)
-          : context_->Allocate(bytes));
-  header->capacity = static_cast<uint32_t>(capacity);
+  GrowArray(context_, header->items, header->capacity, needed, kFirstMemberCapacity);
 }
 
 void BindingValue::ReserveMembers(size_t count) {
