@@ -589,6 +589,7 @@ BindingValue& BindingValue::MemberForWriting(std::string_view name) {
 BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nameHash) {
   // Interned before a non-structure is released: the name may be this value's own text.
   InternedString* key = EnsureContext()->Intern(name, nameHash);
+  name = key->view();
   try {
     EnsureStructure();
     StructureHeader* header = payload_.structure;
@@ -614,7 +615,7 @@ BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nam
         joinsMainRun = false;
       } else {
         MergeRuns(context_, header);
-        joinsMainRun = false;  // the name comes before the last one: a new recent run
+        joinsMainRun = false;  // the name starts a new recent run at the end
       }
     }
     if (header->size == header->capacity) GrowMembers(size_t{header->size} + 1);
