@@ -276,7 +276,7 @@ class MemberIterator {
   }
   Entry& entry() const { return *Current(); }
   MemberIterator& operator++() {
-    if (Current() == a_) {
+    if (FirstRunNext()) {
       ++a_;
     } else {
       ++b_;
@@ -286,11 +286,14 @@ class MemberIterator {
   bool operator==(const MemberIterator& other) const { return a_ == other.a_ && b_ == other.b_; }
 
  private:
-  Entry* Current() const {
-    if (b_ == bEnd_) return a_;
-    if (a_ == aEnd_) return b_;
-    return NameBefore(a_->name->view(), b_->name->view()) ? a_ : b_;
+  // Whether the next member comes from the first run. (The first run's end is the second
+  // run's start, so the runs are told apart by their ends, never by addresses alone.)
+  bool FirstRunNext() const {
+    if (b_ == bEnd_) return true;
+    if (a_ == aEnd_) return false;
+    return NameBefore(a_->name->view(), b_->name->view());
   }
+  Entry* Current() const { return FirstRunNext() ? a_ : b_; }
 
   Entry* a_ = nullptr;
   Entry* aEnd_ = nullptr;

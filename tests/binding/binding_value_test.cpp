@@ -187,6 +187,8 @@ TEST(BindingValue, LargeStructuresInAnyInsertionOrder) {
       {"descending", [](int i) { return kCount - 1 - i; }},
       {"scattered", [](int i) { return (i * 1237) % kCount; }},
       {"ascending with a late tail", [](int i) { return i < 2000 ? i + 1000 : i - 2000; }},
+      {"descending, then ascending past the end",
+       [](int i) { return i < 1500 ? 1499 - i : i; }},
   };
   for (const auto& order : orders) {
     SCOPED_TRACE(order.label);
