@@ -5,13 +5,16 @@
 // A value is empty, bool, signed or unsigned 64-bit, float (double), string, blob, enum
 // (32-bit value with its enum's static type key), collection (ordered elements) or
 // structure (members ordered by name, byte-wise). A structure keeps its members' names
-// and value references in one array sorted by name; members that arrive out of order in a
-// large structure gather in a short second sorted run that merges into the first when it
-// grows past about the square root of the member count, so that building any structure
-// costs at most n^1.5 moves. Member values stay where they were created. A free-standing value owns
-// the storage of its whole tree, a BindingValueContext created the first time the tree needs one;
-// the elements and members of the tree share it. Reading a missing element or member yields a
-// shared empty value; the *ForWriting operations create what is missing.
+// and value references in one array sorted by name. Once it has held more than 32
+// members, members that arrive out of order gather in a short second sorted run that
+// merges into the first when it grows past about the square root of the member count, so
+// that building any structure costs at most n^1.5 moves. Member values stay where they
+// were created.
+//
+// A free-standing value owns the storage of its whole tree, a BindingValueContext created
+// the first time the tree needs one; the elements and members of the tree share it.
+// Reading a missing element or member yields a shared empty value; the *ForWriting
+// operations create what is missing.
 //
 //   mau::BindingValue champion;
 //   champion.MemberForWriting("id") = 103;
@@ -189,7 +192,8 @@ class BindingValue {
   // 0x0FFFFFFF members raise std::length_error.
   void ReserveMembers(size_t count);
   bool RemoveMember(std::string_view name) noexcept;
-  // Members in ascending name order.
+  // Members in ascending name order. A range stays valid until a member is added to or
+  // removed from the structure (the members' values stay valid longer, see above).
   BindingMemberRange Members() const noexcept;
   MutableBindingMemberRange MembersForWriting() noexcept;
 

@@ -144,6 +144,8 @@ constexpr std::array<ByteClass, 256> MakeClassTable() {
 
 constexpr std::array<ByteClass, 256> kByteClass = MakeClassTable();
 
+constexpr uint64_t kMaxReservedItems = 1024;
+
 class Decoder {
  public:
   Decoder(BindingResult& result, const uint8_t* bytes, size_t size)
@@ -263,12 +265,13 @@ class Decoder {
   }
 
   // Room for the items a container announces, as far as the input could still hold them
-  // (an element takes at least one byte, a member two) and the document's budget allows:
-  // however many headers announce 2^32 - 1 items, the reserved items never outnumber the
-  // input's bytes.
+  // (an element takes at least one byte, a member two), at most kMaxReservedItems (longer
+  // containers grow by doubling), and within the document's budget: however many headers
+  // announce 2^32 - 1 items, the reserved items never outnumber the input's bytes, and a
+  // container that the input ends short of filling keeps little unused room.
   size_t Reservation(uint64_t announced, size_t bytesPerItem) {
-    const auto items = static_cast<size_t>(
-        std::min<uint64_t>({announced, Remaining() / bytesPerItem, reserveBudget_}));
+    const auto items = static_cast<size_t>(std::min<uint64_t>(
+        {announced, Remaining() / bytesPerItem, kMaxReservedItems, reserveBudget_}));
     reserveBudget_ -= items;
     return items;
   }

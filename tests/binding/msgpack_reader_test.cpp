@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "binding/reader_limits.h"
+#include "platform/alloc_hooks.h"
 #include "value_dump.h"
 
 namespace mau {
@@ -243,6 +244,34 @@ TEST(MsgpackReaderTest, NestingBound) {
       {"a megabyte of one-element arrays", Repeat(0x91, 1 << 20),
        "Invalid MessagePack data at position 513. Nesting is too deep.", 513},
   });
+}
+
+// Containers announce counts the input may end short of; the room reserved for them must
+// stay small next to the input, whatever they announce.
+TEST(MsgpackReaderTest, ShortContainersKeepLittleRoom) {
+  const Bytes longText = Concat({{0xdb, 0x00, 0x10, 0x00, 0x00}, Repeat('a', 1 << 20)});
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } cases[] = {
+      {"array announcing 2^32 - 1, one long string",
+       Concat({{0xdd, 0xff, 0xff, 0xff, 0xff}, longText})},
+      {"map announcing 2^32 - 1, one long string",
+       Concat({{0xdf, 0xff, 0xff, 0xff, 0xff, 0xa1, 'a'}, longText})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const MemoryCounters before = ReadMemoryCounters();
+    BindingResult result;
+    size_t consumed = 0;
+    ReadMsgpack(result, consumed, c.bytes.data(), c.bytes.size());
+    ASSERT_TRUE(result.ok()) << result.ErrorText();
+    EXPECT_EQ(result.value().size(), 1u);
+    const MemoryCounters after = ReadMemoryCounters();
+    const uint64_t inUse = (after.bytesAllocated - before.bytesAllocated) -
+                           (after.bytesReleased - before.bytesReleased);
+    EXPECT_LT(inUse, c.bytes.size() + 64 * 1024);
+  }
 }
 
 TEST(MsgpackReaderTest, FailureLeavesOnlyTheError) {
