@@ -142,7 +142,9 @@ int64_t Now() { return client.hooks.now != nullptr ? client.hooks.now() : Monoto
 void AdvanceBackoff() {
   const double u = client.hooks.draw != nullptr ? client.hooks.draw() : client.backoff.Draw();
   const int64_t delay = client.backoff.Advance(u);
-  client.next_attempt.store(Now() + delay * kTicksPerMillisecond, std::memory_order_relaxed);
+  // Released after the back-off's own fields, so a reader that sees the new deadline sees
+  // the attempt and delay that go with it.
+  client.next_attempt.store(Now() + delay * kTicksPerMillisecond, std::memory_order_release);
 }
 
 // Makes the I/O thread run a pass as soon as it can. The flag is set under the thread's
@@ -409,7 +411,8 @@ void ResetClient() {
 }
 
 BackoffView ReadBackoff() {
-  return {client.backoff.current(), client.backoff.attempts(), client.next_attempt.load()};
+  const int64_t next_attempt = client.next_attempt.load(std::memory_order_acquire);
+  return {client.backoff.current(), client.backoff.attempts(), next_attempt};
 }
 
 MailboxView ReadMailboxes() {

@@ -32,6 +32,8 @@ struct BackoffView {
   int32_t attempts;
   int64_t next_attempt;  // in the ticks of the clock hook
 };
+// The deadline is read first: an attempt counts before its deadline is stored, so a view
+// whose deadline has moved on also holds that attempt's count and delay.
 BackoffView ReadBackoff();
 
 struct MailboxView {
