@@ -120,7 +120,7 @@ void MergeRuns(BindingValueContext* context, StructureHeader* header) {
     free -= after;
     MoveEntries(&items[free], &items[at], after);
     unplaced = at;
-    MoveEntries(&items[--free], &aside[j], 1);
+    items[--free] = aside[j];
   }
   context->Free(aside, bytes);
   header->sorted = header->size;
@@ -204,9 +204,9 @@ BindingValue::~BindingValue() {
   }
   // The whole tree goes with its context: only its heap blocks need freeing one by one.
   if (kind_ == BindingValueKind::Collection) {
-    DropContainers(context_, payload_.collection);
+    DestroyContainers<true>(context_, payload_.collection);
   } else if (kind_ == BindingValueKind::Structure) {
-    DropContainers(context_, payload_.structure);
+    DestroyContainers<true>(context_, payload_.structure);
   } else if (kind_ == BindingValueKind::Blob) {
     context_->FreeHeapBlock(payload_.blob, BlobBlockSize(payload_.blob->size));
   }
@@ -232,10 +232,10 @@ void BindingValue::ReleasePayload() noexcept {
       context_->Free(payload_.enumPair, sizeof(BindingEnumPair));
       break;
     case BindingValueKind::Collection:
-      DestroyContainers(context_, payload_.collection);
+      DestroyContainers<false>(context_, payload_.collection);
       break;
     case BindingValueKind::Structure:
-      DestroyContainers(context_, payload_.structure);
+      DestroyContainers<false>(context_, payload_.structure);
       break;
     default:
       break;
@@ -247,10 +247,21 @@ void BindingValue::ReleasePayload() noexcept {
 // Destroys a container and everything below it without recursion: each container met
 // inside the one being destroyed is pushed on a list threaded through the containers'
 // own headers, so the walk needs neither stack nor heap, whatever the depth.
+//
+// When the context goes right after the tree (kContextGoes), only the heap blocks are
+// freed one by one: strings and slots leave with the context.
+template <bool kContextGoes>
 void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* root) noexcept {
+  const auto giveBack = [context](void* block, size_t size) {
+    if constexpr (kContextGoes) {
+      context->FreeHeapBlock(block, size);
+    } else {
+      context->Free(block, size);
+    }
+  };
   PendingLink* pending = root;
   pending->next = nullptr;
-  auto detach = [&pending](BindingValue& value) {
+  auto detach = [&pending, &giveBack](BindingValue& value) {
     if (value.kind_ == BindingValueKind::Collection || value.kind_ == BindingValueKind::Structure) {
       PendingLink* link = value.kind_ == BindingValueKind::Collection
                               ? static_cast<PendingLink*>(value.payload_.collection)
@@ -259,6 +270,9 @@ void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* 
       pending = link;
       value.kind_ = BindingValueKind::Empty;
       value.payload_.u64 = 0;
+    } else if constexpr (kContextGoes) {
+      if (value.kind_ == BindingValueKind::Blob)
+        giveBack(value.payload_.blob, BlobBlockSize(value.payload_.blob->size));
     } else {
       value.ReleasePayload();
     }
@@ -269,56 +283,19 @@ void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* 
     if (link->isStructure) {
       auto* header = static_cast<StructureHeader*>(link);
       for (uint32_t i = 0; i < header->size; ++i) {
-        context->Release(header->items[i].name);
+        if constexpr (!kContextGoes) context->Release(header->items[i].name);
         detach(*header->items[i].value);
-        context->Free(header->items[i].value, sizeof(BindingValue));
+        giveBack(header->items[i].value, sizeof(BindingValue));
       }
-      context->Free(header->items, size_t{header->capacity} * sizeof(MemberEntry));
+      giveBack(header->items, size_t{header->capacity} * sizeof(MemberEntry));
       header->~StructureHeader();
-      context->Free(header, sizeof(StructureHeader));
+      giveBack(header, sizeof(StructureHeader));
     } else {
       auto* header = static_cast<CollectionHeader*>(link);
       for (uint32_t i = 0; i < header->size; ++i) detach(header->items[i]);
-      context->Free(header->items, size_t{header->capacity} * sizeof(BindingValue));
+      giveBack(header->items, size_t{header->capacity} * sizeof(BindingValue));
       header->~CollectionHeader();
-      context->Free(header, sizeof(CollectionHeader));
-    }
-  }
-}
-
-// DestroyContainers for a tree whose context is destroyed next: the walk frees the heap
-// blocks (large arrays and blobs) and leaves strings and slots to the context.
-void BindingValue::DropContainers(BindingValueContext* context, PendingLink* root) noexcept {
-  PendingLink* pending = root;
-  pending->next = nullptr;
-  auto visit = [&pending, context](BindingValue& value) {
-    switch (value.kind_) {
-      case BindingValueKind::Collection:
-        value.payload_.collection->next = pending;
-        pending = value.payload_.collection;
-        break;
-      case BindingValueKind::Structure:
-        value.payload_.structure->next = pending;
-        pending = value.payload_.structure;
-        break;
-      case BindingValueKind::Blob:
-        context->FreeHeapBlock(value.payload_.blob, BlobBlockSize(value.payload_.blob->size));
-        break;
-      default:
-        break;
-    }
-  };
-  while (pending != nullptr) {
-    PendingLink* link = pending;
-    pending = link->next;
-    if (link->isStructure) {
-      auto* header = static_cast<StructureHeader*>(link);
-      for (uint32_t i = 0; i < header->size; ++i) visit(*header->items[i].value);
-      context->FreeHeapBlock(header->items, size_t{header->capacity} * sizeof(MemberEntry));
-    } else {
-      auto* header = static_cast<CollectionHeader*>(link);
-      for (uint32_t i = 0; i < header->size; ++i) visit(header->items[i]);
-      context->FreeHeapBlock(header->items, size_t{header->capacity} * sizeof(BindingValue));
+      giveBack(header, sizeof(CollectionHeader));
     }
   }
 }

@@ -233,10 +233,9 @@ class BindingValue {
     binding_value_internal::StructureHeader* structure;
   };
 
+  template <bool kContextGoes>
   static void DestroyContainers(BindingValueContext* context,
                                 binding_value_internal::PendingLink* root) noexcept;
-  static void DropContainers(BindingValueContext* context,
-                             binding_value_internal::PendingLink* root) noexcept;
 
   BindingValueContext* EnsureContext();
   void ReleasePayload() noexcept;
