@@ -8,8 +8,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "binding/fnv1a.h"
-
 namespace mau {
 
 namespace binding_value_internal {
@@ -202,14 +200,7 @@ BindingValue::~BindingValue() {
     ReleasePayload();
     return;
   }
-  // The whole tree goes with its context: only its heap blocks need freeing one by one.
-  if (kind_ == BindingValueKind::Collection) {
-    DestroyContainers<true>(context_, payload_.collection);
-  } else if (kind_ == BindingValueKind::Structure) {
-    DestroyContainers<true>(context_, payload_.structure);
-  } else if (kind_ == BindingValueKind::Blob) {
-    context_->FreeHeapBlock(payload_.blob, BlobBlockSize(payload_.blob->size));
-  }
+  // The whole tree goes with its context, which gives back every page and heap block.
   delete context_;
 }
 
@@ -232,10 +223,10 @@ void BindingValue::ReleasePayload() noexcept {
       context_->Free(payload_.enumPair, sizeof(BindingEnumPair));
       break;
     case BindingValueKind::Collection:
-      DestroyContainers<false>(context_, payload_.collection);
+      DestroyContainers(context_, payload_.collection);
       break;
     case BindingValueKind::Structure:
-      DestroyContainers<false>(context_, payload_.structure);
+      DestroyContainers(context_, payload_.structure);
       break;
     default:
       break;
@@ -247,21 +238,10 @@ void BindingValue::ReleasePayload() noexcept {
 // Destroys a container and everything below it without recursion: each container met
 // inside the one being destroyed is pushed on a list threaded through the containers'
 // own headers, so the walk needs neither stack nor heap, whatever the depth.
-//
-// When the context goes right after the tree (kContextGoes), only the heap blocks are
-// freed one by one: strings and slots leave with the context.
-template <bool kContextGoes>
 void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* root) noexcept {
-  const auto giveBack = [context](void* block, size_t size) {
-    if constexpr (kContextGoes) {
-      context->FreeHeapBlock(block, size);
-    } else {
-      context->Free(block, size);
-    }
-  };
   PendingLink* pending = root;
   pending->next = nullptr;
-  auto detach = [&pending, &giveBack](BindingValue& value) {
+  auto detach = [&pending](BindingValue& value) {
     if (value.kind_ == BindingValueKind::Collection || value.kind_ == BindingValueKind::Structure) {
       PendingLink* link = value.kind_ == BindingValueKind::Collection
                               ? static_cast<PendingLink*>(value.payload_.collection)
@@ -270,9 +250,6 @@ void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* 
       pending = link;
       value.kind_ = BindingValueKind::Empty;
       value.payload_.u64 = 0;
-    } else if constexpr (kContextGoes) {
-      if (value.kind_ == BindingValueKind::Blob)
-        giveBack(value.payload_.blob, BlobBlockSize(value.payload_.blob->size));
     } else {
       value.ReleasePayload();
     }
@@ -283,19 +260,19 @@ void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* 
     if (link->isStructure) {
       auto* header = static_cast<StructureHeader*>(link);
       for (uint32_t i = 0; i < header->size; ++i) {
-        if constexpr (!kContextGoes) context->Release(header->items[i].name);
+        context->Release(header->items[i].name);
         detach(*header->items[i].value);
-        giveBack(header->items[i].value, sizeof(BindingValue));
+        context->Free(header->items[i].value, sizeof(BindingValue));
       }
-      giveBack(header->items, size_t{header->capacity} * sizeof(MemberEntry));
+      context->Free(header->items, size_t{header->capacity} * sizeof(MemberEntry));
       header->~StructureHeader();
-      giveBack(header, sizeof(StructureHeader));
+      context->Free(header, sizeof(StructureHeader));
     } else {
       auto* header = static_cast<CollectionHeader*>(link);
       for (uint32_t i = 0; i < header->size; ++i) detach(header->items[i]);
-      giveBack(header->items, size_t{header->capacity} * sizeof(BindingValue));
+      context->Free(header->items, size_t{header->capacity} * sizeof(BindingValue));
       header->~CollectionHeader();
-      giveBack(header, sizeof(CollectionHeader));
+      context->Free(header, sizeof(CollectionHeader));
     }
   }
 }
@@ -308,24 +285,6 @@ void BindingValue::SetScalar(BindingValueKind kind, Payload payload) noexcept {
   ReleasePayload();
   payload_ = payload;
   kind_ = kind;
-}
-
-void BindingValue::SetBool(bool value) noexcept {
-  Payload p{.u64 = 0};
-  p.boolean = value;
-  SetScalar(BindingValueKind::Bool, p);
-}
-
-void BindingValue::SetSigned(int64_t value) noexcept {
-  SetScalar(BindingValueKind::Signed, Payload{.i64 = value});
-}
-
-void BindingValue::SetUnsigned(uint64_t value) noexcept {
-  SetScalar(BindingValueKind::Unsigned, Payload{.u64 = value});
-}
-
-void BindingValue::SetDouble(double value) noexcept {
-  SetScalar(BindingValueKind::Float, Payload{.f64 = value});
 }
 
 // The new payload is made before the old one is released, so the argument may point into
@@ -556,17 +515,21 @@ bool BindingValue::HasMember(std::string_view name) const noexcept {
   return kind_ == BindingValueKind::Structure && FindEntry(payload_.structure, name) != nullptr;
 }
 
+// The name is interned first (before a non-structure is released: the name may be this
+// value's own text); its entry then identifies an existing member by address.
 BindingValue& BindingValue::MemberForWriting(std::string_view name) {
-  return MemberForWriting(name, Fnv1a32(name));
+  return MemberForKey(EnsureContext()->Intern(name));
 }
 
-// The name is interned first: its entry then identifies an existing member by address.
-// Names arriving in ascending order (copies, sorted input) are appended without a search;
-// others are inserted in place in a small structure, or into the recent run of a large one.
 BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nameHash) {
-  // Interned before a non-structure is released: the name may be this value's own text.
-  InternedString* key = EnsureContext()->Intern(name, nameHash);
-  name = key->view();
+  return MemberForKey(EnsureContext()->Intern(name, nameHash));
+}
+
+// Takes over one reference to key. Names arriving in ascending order (copies, sorted input)
+// are appended without a search; others are inserted in place in a small structure, or
+// into the recent run of a large one.
+BindingValue& BindingValue::MemberForKey(InternedString* key) {
+  const std::string_view name = key->view();
   try {
     EnsureStructure();
     StructureHeader* header = payload_.structure;

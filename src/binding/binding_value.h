@@ -158,10 +158,20 @@ class BindingValue {
 
   // Sets a new kind and payload, releasing the old payload first.
   void Reset() noexcept;
-  void SetBool(bool value) noexcept;
-  void SetSigned(int64_t value) noexcept;
-  void SetUnsigned(uint64_t value) noexcept;
-  void SetDouble(double value) noexcept;
+  void SetBool(bool value) noexcept {
+    Payload payload{.u64 = 0};
+    payload.boolean = value;
+    SetInlineScalar(BindingValueKind::Bool, payload);
+  }
+  void SetSigned(int64_t value) noexcept {
+    SetInlineScalar(BindingValueKind::Signed, Payload{.i64 = value});
+  }
+  void SetUnsigned(uint64_t value) noexcept {
+    SetInlineScalar(BindingValueKind::Unsigned, Payload{.u64 = value});
+  }
+  void SetDouble(double value) noexcept {
+    SetInlineScalar(BindingValueKind::Float, Payload{.f64 = value});
+  }
   void SetString(std::string_view text);
   void SetBlob(std::span<const uint8_t> bytes);
   void SetEnum(BindingEnumPair value);
@@ -233,18 +243,25 @@ class BindingValue {
     binding_value_internal::StructureHeader* structure;
   };
 
-  template <bool kContextGoes>
   static void DestroyContainers(BindingValueContext* context,
                                 binding_value_internal::PendingLink* root) noexcept;
 
   BindingValueContext* EnsureContext();
   void ReleasePayload() noexcept;
   void SetScalar(BindingValueKind kind, Payload payload) noexcept;
+  // For the kinds whose payload is the value itself: only strings and the kinds after them
+  // hold storage that needs releasing.
+  void SetInlineScalar(BindingValueKind kind, Payload payload) noexcept {
+    if (kind_ >= BindingValueKind::String) ReleasePayload();
+    payload_ = payload;
+    kind_ = kind;
+  }
   void CopyTreeFrom(const BindingValue& source);
   void InstallFrom(BindingValue& node) noexcept;
   void MoveFrom(BindingValue& other);
   void GrowCollection(size_t needed);
   void GrowMembers(size_t needed);
+  BindingValue& MemberForKey(InternedString* key);
   binding_value_internal::CollectionHeader* MakeCollection();
   binding_value_internal::StructureHeader* MakeStructure();
 

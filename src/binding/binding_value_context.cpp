@@ -12,6 +12,38 @@ namespace {
 
 size_t RoundUp(size_t size, size_t alignment) { return (size + alignment - 1) & ~(alignment - 1); }
 
+// Whether the n bytes (at most kRecentMaxLength) at a and b are equal: word loads that may
+// overlap, no call.
+bool SameShortText(const char* a, const char* b, size_t n) noexcept {
+  if (n >= 8) {
+    uint64_t x;
+    uint64_t y;
+    for (size_t i = 0; i + 8 < n; i += 8) {
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return false;
+    }
+    std::memcpy(&x, a + n - 8, 8);
+    std::memcpy(&y, b + n - 8, 8);
+    return x == y;
+  }
+  if (n >= 4) {
+    uint32_t x;
+    uint32_t y;
+    uint32_t u;
+    uint32_t v;
+    std::memcpy(&x, a, 4);
+    std::memcpy(&y, b, 4);
+    std::memcpy(&u, a + n - 4, 4);
+    std::memcpy(&v, b + n - 4, 4);
+    return x == y && u == v;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 size_t EntrySize(size_t length) {
   return RoundUp(sizeof(InternedString) + length + 1, alignof(InternedString));
 }
@@ -20,24 +52,71 @@ size_t EntrySize(size_t length) {
 
 BindingValueContext::BindingValueContext() noexcept : buckets_(initialBuckets_) {}
 
-// Entries still here belong to a tree dropped with its context (or never released). Those
-// on the heap are freed one by one; those in slots go with the pools' pages.
+// Entries still here belong to a tree dropped with its context (or never released): they
+// go with the slot pages and heap blocks.
 BindingValueContext::~BindingValueContext() {
-  for (uint32_t b = 0; b < bucketCount_; ++b) {
-    for (InternedString* e = buckets_[b]; e != nullptr;) {
-      InternedString* next = e->next;
-      FreeHeapBlock(e, EntrySize(e->length));
-      e = next;
-    }
+  for (HeapLink* link = heapBlocks_.next; link != &heapBlocks_;) {
+    HeapLink* next = link->next;
+    HookRelease(link);
+    link = next;
   }
-  if (buckets_ != initialBuckets_) FreeHeapBlock(buckets_, sizeof(InternedString*) * bucketCount_);
+}
+
+// Mixes the length with the first and last (up to) 8 bytes: enough to tell apart the names
+// and short values of one document, at a few instructions for any length.
+uint32_t BindingValueContext::RecentSlot(std::string_view text) noexcept {
+  const size_t n = text.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  uint64_t head = 0;
+  uint64_t tail = 0;
+  if (n >= 8) {
+    std::memcpy(&head, p, 8);
+    std::memcpy(&tail, p + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t a;
+    uint32_t b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    head = a;
+    tail = b;
+  } else if (n > 0) {
+    head = p[0] | (uint32_t{p[n / 2]} << 8) | (uint32_t{p[n - 1]} << 16);
+  }
+  const uint64_t mixed =
+      (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ (n * 0x165667B19E3779F9ull);
+  return static_cast<uint32_t>(mixed >> 57) & (kRecentSlots - 1);
 }
 
 InternedString* BindingValueContext::Intern(std::string_view text) {
-  return Intern(text, Fnv1a32(text));
+  if (text.size() > kRecentMaxLength) return Insert(text, Fnv1a32(text));
+  InternedString*& recent = recent_[RecentSlot(text)];
+  InternedString* entry = recent;
+  if (entry != nullptr && entry->length == text.size() &&
+      SameShortText(entry->c_str(), text.data(), text.size())) {
+    ++entry->refs;
+    return entry;
+  }
+  entry = Insert(text, Fnv1a32(text));
+  recent = entry;
+  return entry;
 }
 
 InternedString* BindingValueContext::Intern(std::string_view text, uint32_t hash) {
+  if (text.size() > kRecentMaxLength) return Insert(text, hash);
+  InternedString*& recent = recent_[RecentSlot(text)];
+  InternedString* entry = recent;
+  if (entry != nullptr && entry->hash == hash && entry->length == text.size() &&
+      SameShortText(entry->c_str(), text.data(), text.size())) {
+    ++entry->refs;
+    return entry;
+  }
+  entry = Insert(text, hash);
+  recent = entry;
+  return entry;
+}
+
+// Finds the entry of text in the table (one more reference) or adds it.
+InternedString* BindingValueContext::Insert(std::string_view text, uint32_t hash) {
   InternedString** bucket = &buckets_[hash & (bucketCount_ - 1)];
   for (InternedString* e = *bucket; e != nullptr; e = e->next) {
     if (e->hash == hash && e->length == text.size() &&
@@ -89,6 +168,10 @@ void BindingValueContext::Release(InternedString* entry) noexcept {
   InternedString** link = &buckets_[entry->hash & (bucketCount_ - 1)];
   while (*link != entry) link = &(*link)->next;
   *link = entry->next;
+  if (entry->length <= kRecentMaxLength) {
+    InternedString*& recent = recent_[RecentSlot(entry->view())];
+    if (recent == entry) recent = nullptr;
+  }
   Free(entry, EntrySize(entry->length));
   if (--stringCount_ == 0 && buckets_ != initialBuckets_) {
     Free(buckets_, sizeof(InternedString*) * bucketCount_);
@@ -98,22 +181,11 @@ void BindingValueContext::Release(InternedString* entry) noexcept {
   }
 }
 
-void* BindingValueContext::Allocate(size_t size) {
-  void* block = nullptr;
-  if (size <= SlotPools::kLargestSlot) {
-    block = pools_.Take(size == 0 ? 1 : size);
-  } else {
-    block = HookAllocate(size);
-  }
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
+void BindingValueContext::ThrowOutOfMemory() { throw std::bad_alloc(); }
 
 void* BindingValueContext::Reallocate(void* block, size_t oldSize, size_t newSize) {
   if (oldSize > SlotPools::kLargestSlot && newSize > SlotPools::kLargestSlot) {
-    void* grown = HookReallocate(block, newSize);
-    if (grown == nullptr) throw std::bad_alloc();
-    return grown;
+    return ReallocateHeapBlock(block, newSize);
   }
   void* fresh = Allocate(newSize);
   std::memcpy(fresh, block, oldSize < newSize ? oldSize : newSize);
@@ -126,8 +198,36 @@ void BindingValueContext::Free(void* block, size_t size) noexcept {
   if (size <= SlotPools::kLargestSlot) {
     pools_.Give(block, size == 0 ? 1 : size);
   } else {
-    HookRelease(block);
+    FreeHeapBlock(block);
   }
+}
+
+void* BindingValueContext::AllocateHeapBlock(size_t size) {
+  if (size > SIZE_MAX - kHeapLinkBytes) throw std::bad_alloc();
+  auto* link = static_cast<HeapLink*>(HookAllocate(kHeapLinkBytes + size));
+  if (link == nullptr) throw std::bad_alloc();
+  link->prev = &heapBlocks_;
+  link->next = heapBlocks_.next;
+  heapBlocks_.next->prev = link;
+  heapBlocks_.next = link;
+  return BlockOf(link);
+}
+
+// The neighbours of a moved block point at its new place.
+void* BindingValueContext::ReallocateHeapBlock(void* block, size_t size) {
+  if (size > SIZE_MAX - kHeapLinkBytes) throw std::bad_alloc();
+  auto* moved = static_cast<HeapLink*>(HookReallocate(LinkOf(block), kHeapLinkBytes + size));
+  if (moved == nullptr) throw std::bad_alloc();
+  moved->prev->next = moved;
+  moved->next->prev = moved;
+  return BlockOf(moved);
+}
+
+void BindingValueContext::FreeHeapBlock(void* block) noexcept {
+  HeapLink* link = LinkOf(block);
+  link->prev->next = link->next;
+  link->next->prev = link->prev;
+  HookRelease(link);
 }
 
 }  // namespace mau

@@ -3,12 +3,17 @@
 // The string table stores each distinct text of the tree once, with its FNV-1a hash and a
 // reference count; a string value, a structure member's name and a copy of either refer to
 // the same entry. The table starts with 8 buckets, doubles when it would hold more entries
-// than buckets, and goes back to 8 buckets when its last entry is released.
+// than buckets, and goes back to 8 buckets when its last entry is released. In front of the
+// table, a small direct-mapped cache remembers recently interned short texts by a cheap hash
+// of their length and outer bytes: member names and short values repeat throughout a
+// document, and a text found there needs neither its FNV-1a hash nor a walk of the table.
 //
 // Blocks up to 72 bytes come from the context's 18 slot pools; larger ones from the
-// allocation hooks. The root value of a tree creates its context when it first needs one
-// and destroys it last; destroying a context gives back every slot page and heap block it
-// still holds. Threads: one thread at a time, like the tree; nothing locks.
+// allocation hooks, each behind a small link that chains the context's heap blocks. The
+// root value of a tree creates its context when it first needs one and destroys it last;
+// destroying a context gives back every slot page and heap block it still holds, so a tree
+// dropped together with its context needs no walk. Threads: one thread at a time, like the
+// tree; nothing locks.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +38,8 @@ struct InternedString {
 class BindingValueContext {
  public:
   static constexpr uint32_t kInitialBuckets = 8;
+  static constexpr uint32_t kRecentSlots = 128;
+  static constexpr size_t kRecentMaxLength = 32;
 
   BindingValueContext() noexcept;
   ~BindingValueContext();
@@ -55,26 +62,49 @@ class BindingValueContext {
   // from the allocation hooks. A slot is aligned to the largest power of two (up to 8) that
   // divides its class's size, so a block of sizeof(T) bytes, or of an array of T, suits T.
   // Throws std::bad_alloc.
-  void* Allocate(size_t size);
+  void* Allocate(size_t size) {
+    if (size > SlotPools::kLargestSlot) return AllocateHeapBlock(size);
+    void* block = pools_.Take(size == 0 ? 1 : size);
+    if (block == nullptr) ThrowOutOfMemory();
+    return block;
+  }
   // Resizes a block, keeping the first min(oldSize, newSize) bytes.
   void* Reallocate(void* block, size_t oldSize, size_t newSize);
   void Free(void* block, size_t size) noexcept;
-  // Frees a block only when it came from the heap: for a tree dropped together with its
-  // context, whose slots all go back with the pools' pages.
-  void FreeHeapBlock(void* block, size_t size) noexcept {
-    if (size > SlotPools::kLargestSlot) Free(block, size);
-  }
 
   size_t page_count() const noexcept { return pools_.page_count(); }
 
  private:
+  // Links the heap blocks; it fills the first kHeapLinkBytes of each, so the block handed
+  // out keeps the alignment of the hooks' own blocks on every target.
+  struct HeapLink {
+    HeapLink* prev;
+    HeapLink* next;
+  };
+  static constexpr size_t kHeapLinkBytes = 16;
+  static_assert(sizeof(HeapLink) <= kHeapLinkBytes);
+  static void* BlockOf(HeapLink* link) noexcept {
+    return reinterpret_cast<unsigned char*>(link) + kHeapLinkBytes;
+  }
+  static HeapLink* LinkOf(void* block) noexcept {
+    return reinterpret_cast<HeapLink*>(static_cast<unsigned char*>(block) - kHeapLinkBytes);
+  }
+
+  [[noreturn]] static void ThrowOutOfMemory();
   void Grow();
+  void* AllocateHeapBlock(size_t size);
+  void* ReallocateHeapBlock(void* block, size_t size);
+  void FreeHeapBlock(void* block) noexcept;
+  InternedString* Insert(std::string_view text, uint32_t hash);
+  static uint32_t RecentSlot(std::string_view text) noexcept;
 
   InternedString** buckets_;
   uint32_t bucketCount_ = kInitialBuckets;
   uint32_t stringCount_ = 0;
   InternedString* initialBuckets_[kInitialBuckets] = {};
+  InternedString* recent_[kRecentSlots] = {};  // short texts only, entries of the table
   SlotPools pools_;
+  HeapLink heapBlocks_{&heapBlocks_, &heapBlocks_};  // ring of the heap blocks
 };
 
 }  // namespace mau

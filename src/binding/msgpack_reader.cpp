@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -146,6 +147,16 @@ constexpr std::array<ByteClass, 256> kByteClass = MakeClassTable();
 
 constexpr uint64_t kMaxReservedItems = 1024;
 
+constexpr uint32_t FromBigEndian(uint32_t raw) noexcept {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap32(raw);
+  return raw;
+}
+
+constexpr uint64_t FromBigEndian(uint64_t raw) noexcept {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(raw);
+  return raw;
+}
+
 class Decoder {
  public:
   Decoder(BindingResult& result, const uint8_t* bytes, size_t size)
@@ -164,10 +175,10 @@ class Decoder {
         continue;
       }
       BindingValue* slot;
-      if (!top.isMap) {
-        slot = top.append ? &top.value->AppendElement()
-                          : &top.value->ElementForWriting(static_cast<size_t>(top.next));
-        ++top.next;
+      if (top.elements != nullptr) {
+        slot = top.elements + top.next++;
+      } else if (!top.isMap) {
+        slot = &top.value->ElementForWriting(static_cast<size_t>(top.next++));
       } else if ((top.next++ & 1) == 0) {
         ReadKey(top.key);
         continue;
@@ -181,11 +192,13 @@ class Decoder {
  private:
   struct OpenContainer {
     BindingValue* value;
+    // The elements of an array opened empty with room for all it announces, created at
+    // once; otherwise null and each element is reached through the value.
+    BindingValue* elements;
     uint64_t count;        // items announced; a map counts keys and values
     uint64_t next;         // index of the next item
     std::string_view key;  // the pending member name, inside the input
     bool isMap;
-    bool append;  // an array opened empty grows by appending; a repeated key's array merges
   };
 
   size_t Remaining() const noexcept { return size_ - position_; }
@@ -200,10 +213,28 @@ class Decoder {
                       static_cast<unsigned>(width * 8), position_));
       return false;
     }
-    uint64_t value = 0;
-    for (size_t i = 0; i < width; ++i) value = (value << 8) | bytes_[position_ + i];
+    const uint8_t* at = bytes_ + position_;
     position_ += width;
-    out = value;
+    switch (width) {
+      case 1:
+        out = at[0];
+        break;
+      case 2:
+        out = static_cast<uint64_t>(at[0]) << 8 | at[1];
+        break;
+      case 4: {
+        uint32_t raw;
+        std::memcpy(&raw, at, sizeof raw);
+        out = FromBigEndian(raw);
+        break;
+      }
+      default: {
+        uint64_t raw;
+        std::memcpy(&raw, at, sizeof raw);
+        out = FromBigEndian(raw);
+        break;
+      }
+    }
     return true;
   }
 
@@ -276,17 +307,35 @@ class Decoder {
     return items;
   }
 
+  // Fills the new entry in place: a whole entry built aside and copied in would be read
+  // back before its narrower stores have landed.
+  void Open(BindingValue* value, BindingValue* elements, uint64_t count, bool isMap) {
+    OpenContainer& entry = open_.emplace_back();
+    entry.value = value;
+    entry.elements = elements;
+    entry.count = count;
+    entry.next = 0;
+    entry.isMap = isMap;
+  }
+
   void OpenArray(BindingValue& target, uint64_t count) {
     target.EnsureCollection();
-    const bool fresh = target.size() == 0;
-    if (fresh && count > 0) target.Reserve(Reservation(count, 1));
-    open_.push_back({&target, count, 0, {}, false, fresh});
+    BindingValue* elements = nullptr;
+    if (target.size() == 0 && count > 0) {
+      const size_t room = Reservation(count, 1);
+      if (room == count) {
+        elements = &target.ElementForWriting(room - 1) - (room - 1);
+      } else {
+        target.Reserve(room);
+      }
+    }
+    Open(&target, elements, count, false);
   }
 
   void OpenMap(BindingValue& target, uint64_t pairs) {
     target.EnsureStructure();
     if (target.size() == 0 && pairs > 0) target.ReserveMembers(Reservation(pairs, 2));
-    open_.push_back({&target, pairs * 2, 0, {}, true, false});
+    Open(&target, nullptr, pairs * 2, true);
   }
 
   // The container's count (width bytes, or the count of a fix form when width is 0), then

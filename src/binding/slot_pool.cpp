@@ -6,39 +6,9 @@
 
 namespace mau {
 
-// Lives in the first slots of every page. Slots from `fresh` to the end of the page have
-// never been handed out and are not chained yet: a new page is carved as it is used, so
-// taking a page touches only the memory that values actually fill.
-struct SlotPool::PageHeader {
-  PageHeader* prev;
-  PageHeader* next;
-  uint16_t pageSize;
-  uint16_t used;       // slots handed out
-  uint16_t firstFree;  // index of the first returned slot, 0 when none
-  uint16_t fresh;      // index of the first never-used slot, 0 when none
-
-  bool full() const noexcept { return firstFree == 0 && fresh == 0; }
-};
-
-namespace {
-
-uint16_t ReadIndex(const unsigned char* slot) noexcept {
-  uint16_t index;
-  std::memcpy(&index, slot, sizeof index);
-  return index;
-}
-
-void WriteIndex(unsigned char* slot, uint16_t index) noexcept {
-  std::memcpy(slot, &index, sizeof index);
-}
-
-}  // namespace
-
 void SlotPool::SetSlotSize(uint32_t slotSize) noexcept {
   slotSize_ = static_cast<uint16_t>(slotSize);
   reciprocal_ = static_cast<uint32_t>(((uint64_t{1} << 32) + slotSize - 1) / slotSize);
-  pageSlots_ = static_cast<uint16_t>(kSlotPageSize / slotSize);
-  firstPageSlots_ = static_cast<uint16_t>(kFirstPageSize / slotSize);
 }
 
 SlotPool::~SlotPool() {
@@ -58,10 +28,10 @@ SlotPool::PageHeader* SlotPool::FormatPage(void* memory, size_t pageSize) noexce
   const size_t headerSlots = (sizeof(PageHeader) + slotSize_ - 1) / slotSize_;
   auto* page = static_cast<PageHeader*>(memory);
   page->prev = page->next = nullptr;
-  page->pageSize = static_cast<uint16_t>(pageSize);
+  const size_t slotCount = pageSize / slotSize_;
+  page->slotCount = static_cast<uint16_t>(slotCount);
   page->used = 0;
   page->firstFree = 0;
-  const size_t slotCount = pageSize / slotSize_;
   page->fresh = headerSlots < slotCount ? static_cast<uint16_t>(headerSlots) : 0;
   return page;
 }
@@ -83,7 +53,7 @@ void SlotPool::Unlink(PageHeader*& list, PageHeader* page) noexcept {
   page->prev = page->next = nullptr;
 }
 
-void* SlotPool::Take() noexcept {
+void* SlotPool::TakeSlow() noexcept {
   if (available_ == nullptr) {
     PageHeader* page = nullptr;
     if (!firstPageReady_) {
@@ -109,8 +79,7 @@ void* SlotPool::Take() noexcept {
     page->firstFree = firstFree;
   } else {
     slot = bytes + size_t{fresh} * slotSize_;
-    const uint16_t slotCount = bytes == firstPage_ ? firstPageSlots_ : pageSlots_;
-    fresh = fresh + 1 < slotCount ? static_cast<uint16_t>(fresh + 1) : 0;
+    fresh = fresh + 1 < page->slotCount ? static_cast<uint16_t>(fresh + 1) : 0;
     page->fresh = fresh;
   }
   ++page->used;

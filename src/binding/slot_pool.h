@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace mau {
 
@@ -36,8 +37,26 @@ class SlotPool {
   uint32_t slot_size() const noexcept { return slotSize_; }
 
   // A free slot, aligned like the slot size allows (at least 4 bytes, and 8 when the slot
-  // size is a multiple of 8), or nullptr when no page can be had.
-  void* Take() noexcept;
+  // size is a multiple of 8), or nullptr when no page can be had. A slot that leaves its
+  // page with a free slot is taken inline; the rest goes through TakeSlow.
+  void* Take() noexcept {
+    PageHeader* page = available_;
+    if (page == nullptr) return TakeSlow();
+    auto* bytes = reinterpret_cast<unsigned char*>(page);
+    if (page->firstFree != 0) {
+      unsigned char* slot = bytes + size_t{page->firstFree} * slotSize_;
+      const uint16_t next = ReadIndex(slot);
+      if (next == 0 && page->fresh == 0) return TakeSlow();
+      page->firstFree = next;
+      ++page->used;
+      return slot;
+    }
+    if (page->fresh + 1 >= page->slotCount) return TakeSlow();
+    unsigned char* slot = bytes + size_t{page->fresh} * slotSize_;
+    ++page->fresh;
+    ++page->used;
+    return slot;
+  }
   // Returns a slot obtained from Take of this pool.
   void Give(void* slot) noexcept;
 
@@ -45,8 +64,30 @@ class SlotPool {
   size_t page_count() const noexcept { return pageCount_; }
 
  private:
-  struct PageHeader;
+  // Lives in the first slots of every page. Slots from `fresh` to the end of the page have
+  // never been handed out and are not chained yet: a new page is carved as it is used, so
+  // taking a page touches only the memory that values actually fill.
+  struct PageHeader {
+    PageHeader* prev;
+    PageHeader* next;
+    uint16_t slotCount;  // slots of the page, the header's included
+    uint16_t used;       // slots handed out
+    uint16_t firstFree;  // index of the first returned slot, 0 when none
+    uint16_t fresh;      // index of the first never-used slot, 0 when none
 
+    bool full() const noexcept { return firstFree == 0 && fresh == 0; }
+  };
+
+  static uint16_t ReadIndex(const unsigned char* slot) noexcept {
+    uint16_t index;
+    std::memcpy(&index, slot, sizeof index);
+    return index;
+  }
+  static void WriteIndex(unsigned char* slot, uint16_t index) noexcept {
+    std::memcpy(slot, &index, sizeof index);
+  }
+
+  void* TakeSlow() noexcept;
   PageHeader* FormatPage(void* memory, size_t pageSize) noexcept;
   static void Push(PageHeader*& list, PageHeader* page) noexcept;
   static void Unlink(PageHeader*& list, PageHeader* page) noexcept;
@@ -59,8 +100,6 @@ class SlotPool {
   // exact for every slot boundary of a 4096-byte page.
   uint32_t reciprocal_ = 1u << 30;
   uint16_t slotSize_ = 4;
-  uint16_t pageSlots_ = 4096 / 4;  // slots of a 4096-byte page
-  uint16_t firstPageSlots_ = kFirstPageSize / 4;
   bool firstPageReady_ = false;
   alignas(8) unsigned char firstPage_[kFirstPageSize];
 };
