@@ -518,11 +518,11 @@ bool BindingValue::HasMember(std::string_view name) const noexcept {
 // The name is interned first (before a non-structure is released: the name may be this
 // value's own text); its entry then identifies an existing member by address.
 BindingValue& BindingValue::MemberForWriting(std::string_view name) {
-  return MemberForKey(EnsureContext()->Intern(name));
+  return MemberForKey(EnsureContext()->InternName(name));
 }
 
 BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nameHash) {
-  return MemberForKey(EnsureContext()->Intern(name, nameHash));
+  return MemberForKey(EnsureContext()->InternName(name, nameHash));
 }
 
 // Takes over one reference to key. Names arriving in ascending order (copies, sorted input)
@@ -653,7 +653,7 @@ void BindingValue::CopyTreeFrom(const BindingValue& source) {
         if (sameContext) {
           BindingValueContext::Retain(key);
         } else {
-          key = context_->Intern(key->view(), key->hash);
+          key = context_->InternName(key->view(), key->hash);
         }
         BindingValue* value;
         try {

@@ -12,7 +12,7 @@ namespace {
 
 size_t RoundUp(size_t size, size_t alignment) { return (size + alignment - 1) & ~(alignment - 1); }
 
-// Whether the n bytes (at most kRecentMaxLength) at a and b are equal: word loads that may
+// Whether the n bytes (at most kShortText) at a and b are equal: word loads that may
 // overlap, no call.
 bool SameShortText(const char* a, const char* b, size_t n) noexcept {
   if (n >= 8) {
@@ -63,7 +63,7 @@ BindingValueContext::~BindingValueContext() {
 }
 
 // Mixes the length with the first and last (up to) 8 bytes: enough to tell apart the names
-// and short values of one document, at a few instructions for any length.
+// and values of one document, at a few instructions for any length.
 uint32_t BindingValueContext::RecentSlot(std::string_view text) noexcept {
   const size_t n = text.size();
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -84,15 +84,20 @@ uint32_t BindingValueContext::RecentSlot(std::string_view text) noexcept {
   }
   const uint64_t mixed =
       (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ (n * 0x165667B19E3779F9ull);
-  return static_cast<uint32_t>(mixed >> 57) & (kRecentSlots - 1);
+  return static_cast<uint32_t>(mixed >> (64 - kRecentSlotBits));
+}
+
+inline bool BindingValueContext::IsText(const InternedString* entry,
+                                        std::string_view text) noexcept {
+  if (entry == nullptr || entry->length != text.size()) return false;
+  return text.size() <= kShortText ? SameShortText(entry->c_str(), text.data(), text.size())
+                                   : std::memcmp(entry->c_str(), text.data(), text.size()) == 0;
 }
 
 InternedString* BindingValueContext::Intern(std::string_view text) {
-  if (text.size() > kRecentMaxLength) return Insert(text, Fnv1a32(text));
-  InternedString*& recent = recent_[RecentSlot(text)];
+  InternedString*& recent = recentValues_[RecentSlot(text)];
   InternedString* entry = recent;
-  if (entry != nullptr && entry->length == text.size() &&
-      SameShortText(entry->c_str(), text.data(), text.size())) {
+  if (IsText(entry, text)) {
     ++entry->refs;
     return entry;
   }
@@ -102,17 +107,46 @@ InternedString* BindingValueContext::Intern(std::string_view text) {
 }
 
 InternedString* BindingValueContext::Intern(std::string_view text, uint32_t hash) {
-  if (text.size() > kRecentMaxLength) return Insert(text, hash);
-  InternedString*& recent = recent_[RecentSlot(text)];
+  InternedString*& recent = recentValues_[RecentSlot(text)];
   InternedString* entry = recent;
-  if (entry != nullptr && entry->hash == hash && entry->length == text.size() &&
-      SameShortText(entry->c_str(), text.data(), text.size())) {
+  if (entry != nullptr && entry->hash == hash && IsText(entry, text)) {
     ++entry->refs;
     return entry;
   }
   entry = Insert(text, hash);
   recent = entry;
   return entry;
+}
+
+// A name found in the second way moves to the first, and a new one pushes the first way's
+// name to the second: the names of one kind of record stay while others pass through.
+template <bool kHashKnown>
+InternedString* BindingValueContext::InternName(std::string_view text, uint32_t hash) {
+  InternedString** set = recentNames_[RecentSlot(text) / 2];
+  InternedString* first = set[0];
+  if (IsText(first, text)) {
+    ++first->refs;
+    return first;
+  }
+  InternedString* second = set[1];
+  if (IsText(second, text)) {
+    set[0] = second;
+    set[1] = first;
+    ++second->refs;
+    return second;
+  }
+  InternedString* entry = Insert(text, kHashKnown ? hash : Fnv1a32(text));
+  set[0] = entry;
+  set[1] = first;
+  return entry;
+}
+
+InternedString* BindingValueContext::InternName(std::string_view text) {
+  return InternName<false>(text, 0);
+}
+
+InternedString* BindingValueContext::InternName(std::string_view text, uint32_t hash) {
+  return InternName<true>(text, hash);
 }
 
 // Finds the entry of text in the table (one more reference) or adds it.
@@ -168,9 +202,10 @@ void BindingValueContext::Release(InternedString* entry) noexcept {
   InternedString** link = &buckets_[entry->hash & (bucketCount_ - 1)];
   while (*link != entry) link = &(*link)->next;
   *link = entry->next;
-  if (entry->length <= kRecentMaxLength) {
-    InternedString*& recent = recent_[RecentSlot(entry->view())];
-    if (recent == entry) recent = nullptr;
+  const uint32_t slot = RecentSlot(entry->view());
+  if (recentValues_[slot] == entry) recentValues_[slot] = nullptr;
+  for (InternedString*& name : recentNames_[slot / 2]) {
+    if (name == entry) name = nullptr;
   }
   Free(entry, EntrySize(entry->length));
   if (--stringCount_ == 0 && buckets_ != initialBuckets_) {

@@ -4,9 +4,9 @@
 // reference count; a string value, a structure member's name and a copy of either refer to
 // the same entry. The table starts with 8 buckets, doubles when it would hold more entries
 // than buckets, and goes back to 8 buckets when its last entry is released. In front of the
-// table, a small direct-mapped cache remembers recently interned short texts by a cheap hash
-// of their length and outer bytes: member names and short values repeat throughout a
-// document, and a text found there needs neither its FNV-1a hash nor a walk of the table.
+// table, a small direct-mapped cache remembers recently interned texts by a cheap hash of
+// their length and outer bytes: member names and many values repeat throughout a document,
+// and a text found there needs neither its FNV-1a hash nor a walk of the table.
 //
 // Blocks up to 72 bytes come from the context's 18 slot pools; larger ones from the
 // allocation hooks, each behind a small link that chains the context's heap blocks. The
@@ -38,8 +38,9 @@ struct InternedString {
 class BindingValueContext {
  public:
   static constexpr uint32_t kInitialBuckets = 8;
-  static constexpr uint32_t kRecentSlots = 128;
-  static constexpr size_t kRecentMaxLength = 32;
+  static constexpr uint32_t kRecentSlotBits = 8;
+  static constexpr uint32_t kRecentSlots = 1u << kRecentSlotBits;  // values
+  static constexpr uint32_t kRecentNameSets = kRecentSlots / 2;    // of two names each
 
   BindingValueContext() noexcept;
   ~BindingValueContext();
@@ -51,6 +52,10 @@ class BindingValueContext {
   // 4 GiB or more.
   InternedString* Intern(std::string_view text);
   InternedString* Intern(std::string_view text, uint32_t hash);
+  // The same for member names, which have a cache of their own: the few names of a
+  // document's records recur far more often than its values.
+  InternedString* InternName(std::string_view text);
+  InternedString* InternName(std::string_view text, uint32_t hash);
   static void Retain(InternedString* entry) noexcept { ++entry->refs; }
   // Drops one reference; the last one removes the entry.
   void Release(InternedString* entry) noexcept;
@@ -97,12 +102,18 @@ class BindingValueContext {
   void FreeHeapBlock(void* block) noexcept;
   InternedString* Insert(std::string_view text, uint32_t hash);
   static uint32_t RecentSlot(std::string_view text) noexcept;
+  template <bool kHashKnown>
+  InternedString* InternName(std::string_view text, uint32_t hash);
+  static constexpr size_t kShortText = 32;
+  static bool IsText(const InternedString* entry, std::string_view text) noexcept;
 
   InternedString** buckets_;
   uint32_t bucketCount_ = kInitialBuckets;
   uint32_t stringCount_ = 0;
   InternedString* initialBuckets_[kInitialBuckets] = {};
-  InternedString* recent_[kRecentSlots] = {};  // short texts only, entries of the table
+  // Entries of the table: values direct-mapped, names two-way.
+  InternedString* recentValues_[kRecentSlots] = {};
+  InternedString* recentNames_[kRecentNameSets][2] = {};
   SlotPools pools_;
   HeapLink heapBlocks_{&heapBlocks_, &heapBlocks_};  // ring of the heap blocks
 };

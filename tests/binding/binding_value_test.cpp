@@ -187,8 +187,7 @@ TEST(BindingValue, LargeStructuresInAnyInsertionOrder) {
       {"descending", [](int i) { return kCount - 1 - i; }},
       {"scattered", [](int i) { return (i * 1237) % kCount; }},
       {"ascending with a late tail", [](int i) { return i < 2000 ? i + 1000 : i - 2000; }},
-      {"descending, then ascending past the end",
-       [](int i) { return i < 1500 ? 1499 - i : i; }},
+      {"descending, then ascending past the end", [](int i) { return i < 1500 ? 1499 - i : i; }},
   };
   for (const auto& order : orders) {
     SCOPED_TRACE(order.label);
@@ -330,6 +329,29 @@ TEST(BindingValue, StringTableInternsOnceAndShrinksWhenEmpty) {
   EXPECT_EQ(tree.context()->string_count(), 0u);
   EXPECT_EQ(tree.context()->bucket_count(), BindingValueContext::kInitialBuckets);
   EXPECT_EQ(tree.context()->page_count(), 0u) << "every pooled page went back";
+}
+
+// The context remembers recently interned texts in front of its table: a text released
+// to its last reference must be interned afresh later, as a value or as a member name.
+TEST(BindingValue, TextsAreInternedAfreshAfterTheirRelease) {
+  const auto text = [](int i) {
+    return std::to_string(i) + std::string(static_cast<size_t>(i % 50), 'a' + i % 26);
+  };
+  BindingValue tree;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    for (int i = 0; i < 600; ++i) tree.MemberForWriting(text(i)) = text(i);
+    EXPECT_EQ(tree.context()->string_count(), 600u) << "name and value share an entry";
+    for (int i = 0; i < 600; i += 2) EXPECT_TRUE(tree.RemoveMember(text(i)));
+    EXPECT_EQ(tree.context()->string_count(), 300u);
+    for (int i = 0; i < 600; i += 2) tree.MemberForWriting(text(i)) = text(i + 1);
+    for (int i = 0; i < 600; ++i) {
+      ASSERT_EQ(tree.Member(text(i)).AsString(), text(i % 2 == 0 ? i + 1 : i)) << i;
+    }
+    EXPECT_EQ(tree.context()->string_count(), 600u);
+    tree.Reset();
+    EXPECT_EQ(tree.context()->string_count(), 0u);
+  }
 }
 
 // A tree is released value by value (Reset) or dropped whole with its context (the
