@@ -15,19 +15,35 @@ namespace binding_value_internal {
 // Chains containers that wait to be destroyed; see DestroyContainers.
 struct PendingLink {
   PendingLink* next = nullptr;
-  bool isStructure = false;
 };
 
+// The first elements live in the header's own block, right after the header; a
+// collection that outgrows them moves its elements to an array of their own.
 struct CollectionHeader : PendingLink {
-  BindingValue* items = nullptr;
+  CollectionHeader() noexcept;
+  BindingValue* inlineItems() noexcept;
+
+  BindingValue* items;
   uint32_t size = 0;
-  uint32_t capacity = 0;
+  uint32_t capacity;
 };
+
+constexpr uint32_t kInlineElements = 2;
+constexpr size_t kInlineOffset = (sizeof(CollectionHeader) + alignof(BindingValue) - 1) /
+                                 alignof(BindingValue) * alignof(BindingValue);
+constexpr size_t kCollectionBlock = kInlineOffset + kInlineElements * sizeof(BindingValue);
+static_assert(kCollectionBlock <= SlotPools::kLargestSlot && kCollectionBlock % 8 == 0);
+
+inline CollectionHeader::CollectionHeader() noexcept
+    : items(inlineItems()), capacity(kInlineElements) {}
+
+inline BindingValue* CollectionHeader::inlineItems() noexcept {
+  return reinterpret_cast<BindingValue*>(reinterpret_cast<unsigned char*>(this) + kInlineOffset);
+}
 
 // The members sorted by name in items[0, sorted) (the main run), and those that arrived
 // out of order in a large structure sorted again in items[sorted, size) (the recent run).
 struct StructureHeader : PendingLink {
-  StructureHeader() { isStructure = true; }
   MemberEntry* items = nullptr;
   uint32_t size = 0;
   uint32_t capacity = 0;
@@ -223,10 +239,8 @@ void BindingValue::ReleasePayload() noexcept {
       context_->Free(payload_.enumPair, sizeof(BindingEnumPair));
       break;
     case BindingValueKind::Collection:
-      DestroyContainers(context_, payload_.collection);
-      break;
     case BindingValueKind::Structure:
-      DestroyContainers(context_, payload_.structure);
+      DestroyContainers(context_, *this);
       break;
     default:
       break;
@@ -236,29 +250,31 @@ void BindingValue::ReleasePayload() noexcept {
 }
 
 // Destroys a container and everything below it without recursion: each container met
-// inside the one being destroyed is pushed on a list threaded through the containers'
-// own headers, so the walk needs neither stack nor heap, whatever the depth.
-void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* root) noexcept {
-  PendingLink* pending = root;
-  pending->next = nullptr;
-  auto detach = [&pending](BindingValue& value) {
-    if (value.kind_ == BindingValueKind::Collection || value.kind_ == BindingValueKind::Structure) {
-      PendingLink* link = value.kind_ == BindingValueKind::Collection
-                              ? static_cast<PendingLink*>(value.payload_.collection)
-                              : static_cast<PendingLink*>(value.payload_.structure);
-      link->next = pending;
-      pending = link;
-      value.kind_ = BindingValueKind::Empty;
-      value.payload_.u64 = 0;
+// inside the one being destroyed is pushed on one of two lists, of collections and of
+// structures, threaded through the containers' own headers, so the walk needs neither
+// stack nor heap, whatever the depth.
+void BindingValue::DestroyContainers(BindingValueContext* context, BindingValue& root) noexcept {
+  PendingLink* collections = nullptr;
+  PendingLink* structures = nullptr;
+  auto detach = [&collections, &structures](BindingValue& value) {
+    if (value.kind_ == BindingValueKind::Collection) {
+      value.payload_.collection->next = collections;
+      collections = value.payload_.collection;
+    } else if (value.kind_ == BindingValueKind::Structure) {
+      value.payload_.structure->next = structures;
+      structures = value.payload_.structure;
     } else {
       value.ReleasePayload();
+      return;
     }
+    value.kind_ = BindingValueKind::Empty;
+    value.payload_.u64 = 0;
   };
-  while (pending != nullptr) {
-    PendingLink* link = pending;
-    pending = link->next;
-    if (link->isStructure) {
-      auto* header = static_cast<StructureHeader*>(link);
+  detach(root);
+  while (collections != nullptr || structures != nullptr) {
+    if (structures != nullptr) {
+      auto* header = static_cast<StructureHeader*>(structures);
+      structures = header->next;
       for (uint32_t i = 0; i < header->size; ++i) {
         context->Release(header->items[i].name);
         detach(*header->items[i].value);
@@ -268,11 +284,14 @@ void BindingValue::DestroyContainers(BindingValueContext* context, PendingLink* 
       header->~StructureHeader();
       context->Free(header, sizeof(StructureHeader));
     } else {
-      auto* header = static_cast<CollectionHeader*>(link);
+      auto* header = static_cast<CollectionHeader*>(collections);
+      collections = header->next;
       for (uint32_t i = 0; i < header->size; ++i) detach(header->items[i]);
-      context->Free(header->items, size_t{header->capacity} * sizeof(BindingValue));
+      if (header->items != header->inlineItems()) {
+        context->Free(header->items, size_t{header->capacity} * sizeof(BindingValue));
+      }
       header->~CollectionHeader();
-      context->Free(header, sizeof(CollectionHeader));
+      context->Free(header, kCollectionBlock);
     }
   }
 }
@@ -410,7 +429,7 @@ uint64_t BindingValue::ReadUInt64Lenient(uint64_t fallback) const noexcept {
 
 CollectionHeader* BindingValue::MakeCollection() {
   BindingValueContext* context = EnsureContext();
-  auto* header = new (context->Allocate(sizeof(CollectionHeader))) CollectionHeader();
+  auto* header = new (context->Allocate(kCollectionBlock)) CollectionHeader();
   payload_.collection = header;
   kind_ = BindingValueKind::Collection;
   return header;
@@ -426,7 +445,17 @@ BindingValue& BindingValue::EnsureCollection() {
 
 void BindingValue::GrowCollection(size_t needed) {
   CollectionHeader* header = payload_.collection;
-  GrowArray(context_, header->items, header->capacity, needed, kFirstCapacity);
+  if (header->items != header->inlineItems()) {
+    GrowArray(context_, header->items, header->capacity, needed, kFirstCapacity);
+    return;
+  }
+  BindingValue* items = nullptr;
+  uint32_t capacity = 0;
+  GrowArray(context_, items, capacity, needed, kFirstCapacity);
+  std::memcpy(static_cast<void*>(items), header->items,
+              size_t{header->size} * sizeof(BindingValue));
+  header->items = items;
+  header->capacity = capacity;
 }
 
 void BindingValue::Reserve(size_t count) {
@@ -633,7 +662,7 @@ void BindingValue::CopyTreeFrom(const BindingValue& source) {
     case BindingValueKind::Collection: {
       const CollectionHeader* from = source.payload_.collection;
       CollectionHeader* to = MakeCollection();
-      if (from->size != 0) GrowCollection(from->size);
+      if (from->size > to->capacity) GrowCollection(from->size);
       for (uint32_t i = 0; i < from->size; ++i) {
         BindingValue* element = new (&to->items[i]) BindingValue(SharedContextTag{}, context_);
         ++to->size;

@@ -243,8 +243,7 @@ class BindingValue {
     binding_value_internal::StructureHeader* structure;
   };
 
-  static void DestroyContainers(BindingValueContext* context,
-                                binding_value_internal::PendingLink* root) noexcept;
+  static void DestroyContainers(BindingValueContext* context, BindingValue& root) noexcept;
 
   BindingValueContext* EnsureContext();
   void ReleasePayload() noexcept;
