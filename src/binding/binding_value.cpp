@@ -300,12 +300,6 @@ void BindingValue::Reset() noexcept { ReleasePayload(); }
 
 // ---------------------------------------------------------------- scalars
 
-void BindingValue::SetScalar(BindingValueKind kind, Payload payload) noexcept {
-  ReleasePayload();
-  payload_ = payload;
-  kind_ = kind;
-}
-
 // The new payload is made before the old one is released, so the argument may point into
 // this value's own storage.
 void BindingValue::SetString(std::string_view text) {

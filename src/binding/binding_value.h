@@ -161,16 +161,16 @@ class BindingValue {
   void SetBool(bool value) noexcept {
     Payload payload{.u64 = 0};
     payload.boolean = value;
-    SetInlineScalar(BindingValueKind::Bool, payload);
+    SetScalar(BindingValueKind::Bool, payload);
   }
   void SetSigned(int64_t value) noexcept {
-    SetInlineScalar(BindingValueKind::Signed, Payload{.i64 = value});
+    SetScalar(BindingValueKind::Signed, Payload{.i64 = value});
   }
   void SetUnsigned(uint64_t value) noexcept {
-    SetInlineScalar(BindingValueKind::Unsigned, Payload{.u64 = value});
+    SetScalar(BindingValueKind::Unsigned, Payload{.u64 = value});
   }
   void SetDouble(double value) noexcept {
-    SetInlineScalar(BindingValueKind::Float, Payload{.f64 = value});
+    SetScalar(BindingValueKind::Float, Payload{.f64 = value});
   }
   void SetString(std::string_view text);
   void SetBlob(std::span<const uint8_t> bytes);
@@ -247,10 +247,8 @@ class BindingValue {
 
   BindingValueContext* EnsureContext();
   void ReleasePayload() noexcept;
-  void SetScalar(BindingValueKind kind, Payload payload) noexcept;
-  // For the kinds whose payload is the value itself: only strings and the kinds after them
-  // hold storage that needs releasing.
-  void SetInlineScalar(BindingValueKind kind, Payload payload) noexcept {
+  // Only strings and the kinds after them hold storage that needs releasing.
+  void SetScalar(BindingValueKind kind, Payload payload) noexcept {
     if (kind_ >= BindingValueKind::String) ReleasePayload();
     payload_ = payload;
     kind_ = kind;

@@ -179,11 +179,12 @@ class Decoder {
         slot = top.elements + top.next++;
       } else if (!top.isMap) {
         slot = &top.value->ElementForWriting(static_cast<size_t>(top.next++));
-      } else if ((top.next++ & 1) == 0) {
-        ReadKey(top.key);
-        continue;
       } else {
-        slot = &top.value->MemberForWriting(top.key);
+        // A pair: its key, then (unless the input ends after the key) its value.
+        ++top.next;
+        std::string_view key;
+        if (!ReadKey(key) || position_ == size_) break;
+        slot = &top.value->MemberForWriting(key);
       }
       ReadValue(*slot);
     }
@@ -195,9 +196,8 @@ class Decoder {
     // The elements of an array opened empty with room for all it announces, created at
     // once; otherwise null and each element is reached through the value.
     BindingValue* elements;
-    uint64_t count;        // items announced; a map counts keys and values
-    uint64_t next;         // index of the next item
-    std::string_view key;  // the pending member name, inside the input
+    uint64_t count;  // items announced; a map counts pairs
+    uint64_t next;   // index of the next item
     bool isMap;
   };
 
@@ -252,7 +252,7 @@ class Decoder {
     return true;
   }
 
-  void ReadKey(std::string_view& key) {
+  bool ReadKey(std::string_view& key) {
     const ByteClass c = kByteClass[bytes_[position_]];
     const uint8_t first = bytes_[position_++];
     uint64_t length = 0;
@@ -261,21 +261,23 @@ class Decoder {
         length = first & 0x1f;
         break;
       case ByteClass::Str8:
-        if (!ReadNumber(1, length)) return;
+        if (!ReadNumber(1, length)) return false;
         break;
       case ByteClass::Str16:
-        if (!ReadNumber(2, length)) return;
+        if (!ReadNumber(2, length)) return false;
         break;
       case ByteClass::Str32:
-        if (!ReadNumber(4, length)) return;
+        if (!ReadNumber(4, length)) return false;
         break;
       default:
-        return Fail(FormatText("Invalid MessagePack data at position %1. Map keys must be strings.",
-                               position_));
+        Fail(FormatText("Invalid MessagePack data at position %1. Map keys must be strings.",
+                        position_));
+        return false;
     }
     const uint8_t* text = nullptr;
-    if (!ReadBody(length, true, text)) return;
+    if (!ReadBody(length, true, text)) return false;
     key = std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+    return true;
   }
 
   void ReadString(BindingValue& target, size_t width) {
@@ -335,7 +337,7 @@ class Decoder {
   void OpenMap(BindingValue& target, uint64_t pairs) {
     target.EnsureStructure();
     if (target.size() == 0 && pairs > 0) target.ReserveMembers(Reservation(pairs, 2));
-    Open(&target, nullptr, pairs * 2, true);
+    Open(&target, nullptr, pairs, true);
   }
 
   // The container's count (width bytes, or the count of a fix form when width is 0), then
