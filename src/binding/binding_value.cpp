@@ -32,7 +32,7 @@ constexpr uint32_t kInlineElements = 2;
 constexpr size_t kInlineOffset = (sizeof(CollectionHeader) + alignof(BindingValue) - 1) /
                                  alignof(BindingValue) * alignof(BindingValue);
 constexpr size_t kCollectionBlock = kInlineOffset + kInlineElements * sizeof(BindingValue);
-static_assert(kCollectionBlock <= SlotPools::kLargestSlot && kCollectionBlock % 8 == 0);
+static_assert(kCollectionBlock <= SlotPools::kLargestSmallSlot && kCollectionBlock % 8 == 0);
 
 inline CollectionHeader::CollectionHeader() noexcept
     : items(inlineItems()), capacity(kInlineElements) {}
@@ -63,17 +63,12 @@ using namespace binding_value_internal;
 namespace {
 
 constexpr size_t kMaxElements = 0x0FFFFFFF;
-// The first array of a collection fills the largest slot size.
-constexpr uint32_t kFirstCapacity = SlotPools::kLargestSlot / sizeof(BindingValue) > 0
-                                        ? static_cast<uint32_t>(SlotPools::kLargestSlot /
-                                                                sizeof(BindingValue))
-                                        : 1;
-
-// The first member array fills the largest slot size too.
-constexpr uint32_t kFirstMemberCapacity = SlotPools::kLargestSlot / sizeof(MemberEntry) > 0
-                                              ? static_cast<uint32_t>(SlotPools::kLargestSlot /
-                                                                      sizeof(MemberEntry))
-                                              : 1;
+// The first array of a collection or structure fills the largest small slot.
+constexpr uint32_t kFirstCapacity =
+    static_cast<uint32_t>(SlotPools::kLargestSmallSlot / sizeof(BindingValue));
+constexpr uint32_t kFirstMemberCapacity =
+    static_cast<uint32_t>(SlotPools::kLargestSmallSlot / sizeof(MemberEntry));
+static_assert(kFirstCapacity > 0 && kFirstMemberCapacity > 0);
 // Up to this many members a structure keeps a single run: an insertion moves few entries.
 constexpr uint32_t kSingleRunMembers = 32;
 

@@ -8,8 +8,8 @@
 // their length and outer bytes: member names and many values repeat throughout a document,
 // and a text found there needs neither its FNV-1a hash nor a walk of the table.
 //
-// Blocks up to 72 bytes come from the context's 18 slot pools; larger ones from the
-// allocation hooks, each behind a small link that chains the context's heap blocks. The
+// Blocks up to 1024 bytes come from the context's slot pools (slot_pool.h); larger ones
+// from the allocation hooks, each behind a small link that chains the context's heap blocks. The
 // root value of a tree creates its context when it first needs one and destroys it last;
 // destroying a context gives back every slot page and heap block it still holds, so a tree
 // dropped together with its context needs no walk. Threads: one thread at a time, like the
@@ -63,7 +63,7 @@ class BindingValueContext {
   size_t string_count() const noexcept { return stringCount_; }
   size_t bucket_count() const noexcept { return bucketCount_; }
 
-  // A block of size bytes: a slot of the size class for up to 72 bytes, else a heap block
+  // A block of size bytes: a slot of the size class for up to 1024 bytes, else a heap block
   // from the allocation hooks. A slot is aligned to the largest power of two (up to 8) that
   // divides its class's size, so a block of sizeof(T) bytes, or of an array of T, suits T.
   // Throws std::bad_alloc.

@@ -11,7 +11,10 @@
 // destroyed with slots still taken gives all its pages back at once, so a value tree
 // dropped together with its context needs no slot-by-slot release.
 //
-// SlotPools bundles the 18 size classes 4, 8, ..., 72 bytes of one value context.
+// SlotPools bundles the size classes of one value context: 18 small ones of 4, 8, ..., 72
+// bytes, and medium ones of 96 to 1024 bytes for the arrays of larger collections and
+// structures and for longer texts. A medium class has no first page: a page of its own
+// holds from 3 to 41 slots.
 //
 // Threads: a pool belongs to one value tree, which one thread uses at a time; nothing here
 // locks except the page source.
@@ -20,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace mau {
 
@@ -32,7 +36,7 @@ class SlotPool {
   SlotPool(const SlotPool&) = delete;
   SlotPool& operator=(const SlotPool&) = delete;
 
-  // Sets the slot size (a multiple of 4, 4 to 72) before the first Take.
+  // Sets the slot size (a multiple of 4, 4 to 1024) before the first Take.
   void SetSlotSize(uint32_t slotSize) noexcept;
   uint32_t slot_size() const noexcept { return slotSize_; }
 
@@ -106,13 +110,17 @@ class SlotPool {
 
 class SlotPools {
  public:
-  static constexpr size_t kClassCount = 18;
-  static constexpr size_t kLargestSlot = 72;
+  static constexpr size_t kSmallClassCount = 18;
+  static constexpr size_t kLargestSmallSlot = 72;
+  static constexpr uint32_t kMediumSlots[] = {96, 128, 192, 256, 384, 512, 768, 1024};
+  static constexpr size_t kClassCount = kSmallClassCount + std::size(kMediumSlots);
+  static constexpr size_t kLargestSlot = 1024;
 
   SlotPools() noexcept;
 
   // A slot of at least size bytes (1 to kLargestSlot): the request is rounded up to a
-  // multiple of 4 and served by that size class. nullptr when no page can be had.
+  // multiple of 4, or to a medium class above 72 bytes, and served by that size class.
+  // nullptr when no page can be had.
   void* Take(size_t size) noexcept { return classes_[ClassIndex(size)].Take(); }
   // Returns a slot taken with the same size.
   void Give(void* slot, size_t size) noexcept { classes_[ClassIndex(size)].Give(slot); }
@@ -120,7 +128,12 @@ class SlotPools {
   size_t page_count() const noexcept;
 
  private:
-  static size_t ClassIndex(size_t size) noexcept { return (size + 3) / 4 - 1; }
+  static size_t ClassIndex(size_t size) noexcept {
+    if (size <= kLargestSmallSlot) return (size + 3) / 4 - 1;
+    size_t index = kSmallClassCount;
+    while (kMediumSlots[index - kSmallClassCount] < size) ++index;
+    return index;
+  }
 
   SlotPool classes_[kClassCount];
 };

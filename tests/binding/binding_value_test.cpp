@@ -359,7 +359,8 @@ TEST(BindingValue, TextsAreInternedAfreshAfterTheirRelease) {
 TEST(BindingValue, ReleasingATreeLeavesNoHeapBlocks) {
   for (const bool resetFirst : {false, true}) {
     SCOPED_TRACE(resetFirst ? "reset, then destroyed" : "destroyed");
-    const std::vector<uint8_t> largeBlob(200, 7);
+    const std::vector<uint8_t> mediumBlob(200, 7);
+    const std::vector<uint8_t> largeBlob(3000, 9);
     const PageSourceStats regionsBefore = ReadPageSourceStats();
     const MemoryCounters before = ReadMemoryCounters();
     {
@@ -367,9 +368,10 @@ TEST(BindingValue, ReleasingATreeLeavesNoHeapBlocks) {
       for (int i = 0; i < 300; ++i) {
         BindingValue& item = tree.AppendElement();
         item.MemberForWriting("id") = i;
-        item.MemberForWriting("name") = std::string(i % 90, 'n');  // short and heap-sized texts
-        item.MemberForWriting("blob").SetBlob(i % 2 == 0 ? std::span<const uint8_t>(kBytes)
-                                                         : std::span<const uint8_t>(largeBlob));
+        // Texts and blobs of small slots, medium slots and heap blocks.
+        item.MemberForWriting("name") = std::string(i % 3 == 0 ? 1500 + i : i % 90, 'n');
+        const std::span<const uint8_t> blobs[] = {kBytes, mediumBlob, largeBlob};
+        item.MemberForWriting("blob").SetBlob(blobs[i % 3]);
         item.MemberForWriting("phase").SetEnum({4, &StaticTypeKeyOf<Phase>()});
         for (int m = 0; m < i % 40; ++m) item.MemberForWriting("m" + std::to_string(m)) = m;
       }

@@ -11,13 +11,14 @@
 namespace mau {
 namespace {
 
-// The page header: two links and three 16-bit words, padded like a pointer.
+// The page header: two links and four 16-bit words, padded like a pointer.
 constexpr size_t kHeaderBytes =
-    (2 * sizeof(void*) + 6 + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*);
+    (2 * sizeof(void*) + 8 + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*);
 
+// A first page without room for a slot besides its header is never used.
 size_t UsableSlots(size_t pageSize, size_t slotSize) {
   const size_t headerSlots = (kHeaderBytes + slotSize - 1) / slotSize;
-  return pageSize / slotSize - headerSlots;
+  return pageSize / slotSize > headerSlots ? pageSize / slotSize - headerSlots : 0;
 }
 
 // Every region in use before is still there; empty ones stay in reserve up to a limit.
@@ -36,7 +37,7 @@ bool Inside(const void* p, const void* begin, size_t size) {
 }
 
 TEST(SlotPool, FirstPageThenPagesFromTheSource) {
-  for (const uint32_t slotSize : {4u, 8u, 12u, 40u, 72u}) {
+  for (const uint32_t slotSize : {4u, 8u, 12u, 40u, 72u, 96u, 1024u}) {
     SCOPED_TRACE(slotSize);
     auto pool = std::make_unique<SlotPool>();
     pool->SetSlotSize(slotSize);
@@ -86,6 +87,15 @@ TEST(SlotPools, RequestsAreRoundedToTheirSizeClass) {
   void* b = pools.Take(72);
   EXPECT_NE(b, nullptr);
   pools.Give(b, 72);
+  // Above 72 bytes the medium classes: 73 and 96 bytes share one.
+  void* c = pools.Take(73);
+  pools.Give(c, 96);
+  EXPECT_EQ(pools.Take(90), c);
+  void* d = pools.Take(SlotPools::kLargestSlot);
+  EXPECT_NE(d, nullptr);
+  EXPECT_NE(d, c);
+  pools.Give(d, SlotPools::kLargestSlot);
+  pools.Give(c, 80);
   pools.Give(a, 8);
   EXPECT_EQ(pools.page_count(), 0u);
 }
