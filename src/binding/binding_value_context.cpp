@@ -64,7 +64,7 @@ BindingValueContext::~BindingValueContext() {
 
 // Mixes the length with the first and last (up to) 8 bytes: enough to tell apart the names
 // and values of one document, at a few instructions for any length.
-uint32_t BindingValueContext::RecentSlot(std::string_view text) noexcept {
+inline uint32_t BindingValueContext::RecentSlot(std::string_view text) noexcept {
   const size_t n = text.size();
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   uint64_t head = 0;

@@ -6,13 +6,6 @@
 
 namespace mau {
 
-void SlotPool::SetSlotSize(uint32_t slotSize) noexcept {
-  slotSize_ = static_cast<uint16_t>(slotSize);
-  reciprocal_ = static_cast<uint32_t>(((uint64_t{1} << 32) + slotSize - 1) / slotSize);
-  // A first page too small for a slot besides its header is never used.
-  firstPageReady_ = kFirstPageSize / slotSize < 2;
-}
-
 SlotPool::~SlotPool() {
   GiveAllPages(available_);
   GiveAllPages(full_);
@@ -119,12 +112,7 @@ void SlotPool::Give(void* slot) noexcept {
 }
 
 SlotPools::SlotPools() noexcept {
-  for (size_t i = 0; i < kSmallClassCount; ++i) {
-    classes_[i].SetSlotSize(static_cast<uint32_t>(4 * (i + 1)));
-  }
-  for (size_t i = 0; i < std::size(kMediumSlots); ++i) {
-    classes_[kSmallClassCount + i].SetSlotSize(kMediumSlots[i]);
-  }
+  for (size_t i = 0; i < kClassCount; ++i) classes_[i].Configure(kSlotSizes[i], kReciprocals[i]);
 }
 
 size_t SlotPools::page_count() const noexcept {

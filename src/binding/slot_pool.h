@@ -20,6 +20,7 @@
 // locks except the page source.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -37,7 +38,19 @@ class SlotPool {
   SlotPool& operator=(const SlotPool&) = delete;
 
   // Sets the slot size (a multiple of 4, 4 to 1024) before the first Take.
-  void SetSlotSize(uint32_t slotSize) noexcept;
+  void SetSlotSize(uint32_t slotSize) noexcept { Configure(slotSize, ReciprocalOf(slotSize)); }
+  // The same with ReciprocalOf(slotSize) computed already, as SlotPools does at compile time.
+  void Configure(uint32_t slotSize, uint32_t reciprocal) noexcept {
+    slotSize_ = static_cast<uint16_t>(slotSize);
+    reciprocal_ = reciprocal;
+    // A first page too small for a slot besides its header is never used.
+    firstPageReady_ = kFirstPageSize / slotSize < 2;
+  }
+  // ceil(2^32 / slot size): dividing a page offset by the slot size is a multiplication,
+  // exact for every slot boundary of a 4096-byte page.
+  static constexpr uint32_t ReciprocalOf(uint32_t slotSize) noexcept {
+    return static_cast<uint32_t>(((uint64_t{1} << 32) + slotSize - 1) / slotSize);
+  }
   uint32_t slot_size() const noexcept { return slotSize_; }
 
   // A free slot, aligned like the slot size allows (at least 4 bytes, and 8 when the slot
@@ -100,9 +113,7 @@ class SlotPool {
   PageHeader* available_ = nullptr;  // pages with at least one free slot
   PageHeader* full_ = nullptr;       // pages without one
   size_t pageCount_ = 0;
-  // ceil(2^32 / slot size): dividing a page offset by the slot size is a multiplication,
-  // exact for every slot boundary of a 4096-byte page.
-  uint32_t reciprocal_ = 1u << 30;
+  uint32_t reciprocal_ = 1u << 30;  // ReciprocalOf(slotSize_)
   uint16_t slotSize_ = 4;
   bool firstPageReady_ = false;
   alignas(8) unsigned char firstPage_[kFirstPageSize];
@@ -115,6 +126,18 @@ class SlotPools {
   static constexpr uint32_t kMediumSlots[] = {96, 128, 192, 256, 384, 512, 768, 1024};
   static constexpr size_t kClassCount = kSmallClassCount + std::size(kMediumSlots);
   static constexpr size_t kLargestSlot = 1024;
+  static constexpr std::array<uint32_t, kClassCount> kSlotSizes = [] {
+    std::array<uint32_t, kClassCount> sizes{};
+    for (size_t i = 0; i < kSmallClassCount; ++i) sizes[i] = static_cast<uint32_t>(4 * (i + 1));
+    for (size_t i = 0; i < std::size(kMediumSlots); ++i)
+      sizes[kSmallClassCount + i] = kMediumSlots[i];
+    return sizes;
+  }();
+  static constexpr std::array<uint32_t, kClassCount> kReciprocals = [] {
+    std::array<uint32_t, kClassCount> reciprocals{};
+    for (size_t i = 0; i < kClassCount; ++i) reciprocals[i] = SlotPool::ReciprocalOf(kSlotSizes[i]);
+    return reciprocals;
+  }();
 
   SlotPools() noexcept;
 
