@@ -190,7 +190,16 @@ BindingValue::BindingValue(std::span<const uint8_t> bytes) { SetBlob(bytes); }
 
 BindingValue::BindingValue(BindingEnumPair value) { SetEnum(value); }
 
-BindingValue::BindingValue(const BindingValue& other) { *this = other; }
+// A copy that fails part way leaves no context behind: the destructor of a value whose
+// constructor throws never runs.
+BindingValue::BindingValue(const BindingValue& other) {
+  try {
+    *this = other;
+  } catch (...) {
+    delete context_;
+    throw;
+  }
+}
 
 BindingValue::BindingValue(BindingValue&& other) {
   if (other.ownsContext_ != 0) {
@@ -482,6 +491,12 @@ BindingValue& BindingValue::ElementForWriting(size_t index) {
     }
   }
   return header->items[index];
+}
+
+void BindingValue::TruncateElements(size_t count) noexcept {
+  if (kind_ != BindingValueKind::Collection) return;
+  CollectionHeader* header = payload_.collection;
+  while (header->size > count) header->items[--header->size].ReleasePayload();
 }
 
 std::span<const BindingValue> BindingValue::Elements() const noexcept {

@@ -186,6 +186,9 @@ class BindingValue {
   // Room for count elements (a non-collection becomes an empty collection first); more
   // than 0x0FFFFFFF elements raise std::length_error.
   void Reserve(size_t count);
+  // Drops the elements from index count on; nothing happens to anything but a collection
+  // of more than count elements.
+  void TruncateElements(size_t count) noexcept;
   std::span<const BindingValue> Elements() const noexcept;
   std::span<BindingValue> ElementsForWriting() noexcept;
 

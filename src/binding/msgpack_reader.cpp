@@ -188,6 +188,11 @@ class Decoder {
       }
       ReadValue(*slot);
     }
+    // Input that ends inside arrays whose elements were all created at once leaves them
+    // with the elements read, like any other container.
+    for (OpenContainer& open : open_) {
+      if (open.elements != nullptr) open.value->TruncateElements(static_cast<size_t>(open.next));
+    }
   }
 
  private:

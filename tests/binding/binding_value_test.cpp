@@ -393,6 +393,32 @@ TEST(BindingValue, ReleasingATreeLeavesNoHeapBlocks) {
   }
 }
 
+// A copy that runs out of memory part way throws and leaves no block behind: the new
+// value's context goes with the exception.
+TEST(BindingValue, FailedCopyLeavesNothingBehind) {
+  BindingValue tree;
+  tree.MemberForWriting("a") = "text";
+  tree.MemberForWriting("b").SetBlob(std::vector<uint8_t>(5000, 1));
+  static AllocationHooks saved;
+  HookRelease(HookAllocate(1));  // the counting hooks are in place before they are saved
+  saved = CurrentAllocationHooks();
+  const PageSourceStats regionsBefore = ReadPageSourceStats();
+  const MemoryCounters before = ReadMemoryCounters();
+  SetAllocationHooks(
+      [](size_t size, void* context) -> void* {
+        return size > 5000 && size < 6000 ? nullptr : saved.allocate(size, context);
+      },
+      saved.release, saved.reallocate, saved.duplicateText, saved.sizeOf, saved.context);
+  EXPECT_THROW(BindingValue copy(tree), std::bad_alloc);
+  SetAllocationHooks(saved.allocate, saved.release, saved.reallocate, saved.duplicateText,
+                     saved.sizeOf, saved.context);
+  const MemoryCounters after = ReadMemoryCounters();
+  const PageSourceStats regionsAfter = ReadPageSourceStats();
+  EXPECT_EQ(
+      after.allocationCount - before.allocationCount,
+      after.releaseCount - before.releaseCount + regionsAfter.regions - regionsBefore.regions);
+}
+
 TEST(BindingValue, DeepTreesAreDestroyedCopiedAndComparedSafely) {
   // Destruction walks without recursion, whatever the depth.
   {

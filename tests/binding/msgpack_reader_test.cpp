@@ -106,6 +106,10 @@ TEST(MsgpackReaderTest, Containers) {
       {"bytes after an empty array", {0x90, 0x01}, "[]", 1},
       // Input ending between items leaves the announced containers short.
       {"array cut at an item boundary", {0x93, 0x01}, "[i:1]", 2},
+      // Each announced item fits in what is left, yet the input ends before them.
+      {"array of wider items cut", {0x92, 0xcd, 0x00, 0x01}, "[u:1]", 4},
+      {"arrays cut at two levels", {0x93, 0x92, 0x01, 0x02}, "[[i:1,i:2]]", 4},
+      {"member's array cut", {0x81, 0xa1, 'a', 0x93, 0xcd, 0x00, 0x01, 0x02}, "{a:[u:1,i:2]}", 8},
       {"map cut after a key", {0x82, 0xa1, 'a', 0x01, 0xa1, 'b'}, "{a:i:1}", 6},
       {"huge announced array, no items", {0xdd, 0xff, 0xff, 0xff, 0xff}, "[]", 5},
       {"huge announced map, one pair",
