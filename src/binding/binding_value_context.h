@@ -4,16 +4,16 @@
 // reference count; a string value, a structure member's name and a copy of either refer to
 // the same entry. The table starts with 8 buckets, doubles when it would hold more entries
 // than buckets, and goes back to 8 buckets when its last entry is released. In front of the
-// table, a small direct-mapped cache remembers recently interned texts by a cheap hash of
-// their length and outer bytes: member names and many values repeat throughout a document,
-// and a text found there needs neither its FNV-1a hash nor a walk of the table.
+// table, two small caches remember recently interned texts, values and member names apart,
+// by a cheap hash of their length and outer bytes: names and many values repeat throughout
+// a document, and a text found there needs neither its FNV-1a hash nor a walk of the table.
 //
 // Blocks up to 1024 bytes come from the context's slot pools (slot_pool.h); larger ones
-// from the allocation hooks, each behind a small link that chains the context's heap blocks. The
-// root value of a tree creates its context when it first needs one and destroys it last;
-// destroying a context gives back every slot page and heap block it still holds, so a tree
-// dropped together with its context needs no walk. Threads: one thread at a time, like the
-// tree; nothing locks.
+// from the allocation hooks, each behind a small link that chains the context's heap
+// blocks. The root value of a tree creates its context when it first needs one and
+// destroys it last; destroying a context gives back every slot page and heap block it
+// still holds, so a tree dropped together with its context needs no walk. Threads: one
+// thread at a time, like the tree; nothing locks.
 #pragma once
 
 #include <cstddef>

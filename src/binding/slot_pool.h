@@ -125,7 +125,7 @@ class SlotPools {
   static constexpr size_t kLargestSmallSlot = 72;
   static constexpr uint32_t kMediumSlots[] = {96, 128, 192, 256, 384, 512, 768, 1024};
   static constexpr size_t kClassCount = kSmallClassCount + std::size(kMediumSlots);
-  static constexpr size_t kLargestSlot = 1024;
+  static constexpr size_t kLargestSlot = kMediumSlots[std::size(kMediumSlots) - 1];
   static constexpr std::array<uint32_t, kClassCount> kSlotSizes = [] {
     std::array<uint32_t, kClassCount> sizes{};
     for (size_t i = 0; i < kSmallClassCount; ++i) sizes[i] = static_cast<uint32_t>(4 * (i + 1));
