@@ -94,7 +94,14 @@ inline bool BindingValueContext::IsText(const InternedString* entry,
                                    : std::memcmp(entry->c_str(), text.data(), text.size()) == 0;
 }
 
+void BindingValueContext::ClearCaches() noexcept {
+  std::memset(recentValues_, 0, sizeof recentValues_);
+  std::memset(recentNames_, 0, sizeof recentNames_);
+  cachesReady_ = true;
+}
+
 InternedString* BindingValueContext::Intern(std::string_view text) {
+  if (!CachesReady()) return Insert(text, Fnv1a32(text));
   InternedString*& recent = recentValues_[RecentSlot(text)];
   InternedString* entry = recent;
   if (IsText(entry, text)) {
@@ -107,6 +114,7 @@ InternedString* BindingValueContext::Intern(std::string_view text) {
 }
 
 InternedString* BindingValueContext::Intern(std::string_view text, uint32_t hash) {
+  if (!CachesReady()) return Insert(text, hash);
   InternedString*& recent = recentValues_[RecentSlot(text)];
   InternedString* entry = recent;
   if (entry != nullptr && entry->hash == hash && IsText(entry, text)) {
@@ -122,6 +130,7 @@ InternedString* BindingValueContext::Intern(std::string_view text, uint32_t hash
 // name to the second: the names of one kind of record stay while others pass through.
 template <bool kHashKnown>
 InternedString* BindingValueContext::InternName(std::string_view text, uint32_t hash) {
+  if (!CachesReady()) return Insert(text, kHashKnown ? hash : Fnv1a32(text));
   InternedString** set = recentNames_[RecentSlot(text) / 2];
   InternedString* first = set[0];
   if (IsText(first, text)) {
@@ -202,10 +211,12 @@ void BindingValueContext::Release(InternedString* entry) noexcept {
   InternedString** link = &buckets_[entry->hash & (bucketCount_ - 1)];
   while (*link != entry) link = &(*link)->next;
   *link = entry->next;
-  const uint32_t slot = RecentSlot(entry->view());
-  if (recentValues_[slot] == entry) recentValues_[slot] = nullptr;
-  for (InternedString*& name : recentNames_[slot / 2]) {
-    if (name == entry) name = nullptr;
+  if (cachesReady_) {
+    const uint32_t slot = RecentSlot(entry->view());
+    if (recentValues_[slot] == entry) recentValues_[slot] = nullptr;
+    for (InternedString*& name : recentNames_[slot / 2]) {
+      if (name == entry) name = nullptr;
+    }
   }
   Free(entry, EntrySize(entry->length));
   if (--stringCount_ == 0 && buckets_ != initialBuckets_) {

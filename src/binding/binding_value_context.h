@@ -7,6 +7,8 @@
 // table, two small caches remember recently interned texts, values and member names apart,
 // by a cheap hash of their length and outer bytes: names and many values repeat throughout
 // a document, and a text found there needs neither its FNV-1a hash nor a walk of the table.
+// The caches come into use with the table's kUncachedStrings-th entry, so a context that
+// holds a text or two (a call's string argument) never clears their 4 KB.
 //
 // Blocks up to 1024 bytes come from the context's slot pools (slot_pool.h); larger ones
 // from the allocation hooks, each behind a small link that chains the context's heap
@@ -41,6 +43,7 @@ class BindingValueContext {
   static constexpr uint32_t kRecentSlotBits = 8;
   static constexpr uint32_t kRecentSlots = 1u << kRecentSlotBits;  // values
   static constexpr uint32_t kRecentNameSets = kRecentSlots / 2;    // of two names each
+  static constexpr uint32_t kUncachedStrings = 8;
 
   BindingValueContext() noexcept;
   ~BindingValueContext();
@@ -106,14 +109,26 @@ class BindingValueContext {
   InternedString* InternName(std::string_view text, uint32_t hash);
   static constexpr size_t kShortText = 32;
   static bool IsText(const InternedString* entry, std::string_view text) noexcept;
+  // Whether the caches are in use, clearing them when the table has grown enough to use
+  // them now.
+  bool CachesReady() noexcept {
+    if (cachesReady_) [[likely]]
+      return true;
+    if (stringCount_ + 1 < kUncachedStrings) return false;
+    ClearCaches();
+    return true;
+  }
+  void ClearCaches() noexcept;
 
   InternedString** buckets_;
   uint32_t bucketCount_ = kInitialBuckets;
   uint32_t stringCount_ = 0;
+  bool cachesReady_ = false;
   InternedString* initialBuckets_[kInitialBuckets] = {};
-  // Entries of the table: values direct-mapped, names two-way.
-  InternedString* recentValues_[kRecentSlots] = {};
-  InternedString* recentNames_[kRecentNameSets][2] = {};
+  // Entries of the table: values direct-mapped, names two-way; cleared when they come into
+  // use.
+  InternedString* recentValues_[kRecentSlots];
+  InternedString* recentNames_[kRecentNameSets][2];
   SlotPools pools_;
   HeapLink heapBlocks_{&heapBlocks_, &heapBlocks_};  // ring of the heap blocks
 };

@@ -6,7 +6,7 @@
 
 namespace mau {
 
-SlotPool::~SlotPool() {
+void SlotPool::GiveAllPages() noexcept {
   GiveAllPages(available_);
   GiveAllPages(full_);
 }
@@ -112,7 +112,7 @@ void SlotPool::Give(void* slot) noexcept {
 }
 
 SlotPools::SlotPools() noexcept {
-  for (size_t i = 0; i < kClassCount; ++i) classes_[i].Configure(kSlotSizes[i], kReciprocals[i]);
+  for (size_t i = 0; i < kClassCount; ++i) classes_[i].Configure(kSlotSizes[i], kReciprocals[i], kUseFirstPage[i]);
 }
 
 size_t SlotPools::page_count() const noexcept {

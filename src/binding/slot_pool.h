@@ -33,18 +33,27 @@ class SlotPool {
   static constexpr size_t kFirstPageSize = 144;
 
   SlotPool() noexcept = default;
-  ~SlotPool();
+  // A pool that never took a page has nothing to give back: most pools of a small tree.
+  ~SlotPool() {
+    if (available_ != nullptr || full_ != nullptr) GiveAllPages();
+  }
   SlotPool(const SlotPool&) = delete;
   SlotPool& operator=(const SlotPool&) = delete;
 
   // Sets the slot size (a multiple of 4, 4 to 1024) before the first Take.
-  void SetSlotSize(uint32_t slotSize) noexcept { Configure(slotSize, ReciprocalOf(slotSize)); }
-  // The same with ReciprocalOf(slotSize) computed already, as SlotPools does at compile time.
-  void Configure(uint32_t slotSize, uint32_t reciprocal) noexcept {
+  void SetSlotSize(uint32_t slotSize) noexcept {
+    Configure(slotSize, ReciprocalOf(slotSize), UsesFirstPage(slotSize));
+  }
+  // The same with the two derived values computed already, as SlotPools does at compile
+  // time: a context sets up all its pools whenever it is created.
+  void Configure(uint32_t slotSize, uint32_t reciprocal, bool usesFirstPage) noexcept {
     slotSize_ = static_cast<uint16_t>(slotSize);
     reciprocal_ = reciprocal;
-    // A first page too small for a slot besides its header is never used.
-    firstPageReady_ = kFirstPageSize / slotSize < 2;
+    firstPageReady_ = !usesFirstPage;
+  }
+  // A first page too small for a slot besides its header is never used.
+  static constexpr bool UsesFirstPage(uint32_t slotSize) noexcept {
+    return kFirstPageSize / slotSize >= 2;
   }
   // ceil(2^32 / slot size): dividing a page offset by the slot size is a multiplication,
   // exact for every slot boundary of a 4096-byte page.
@@ -108,6 +117,7 @@ class SlotPool {
   PageHeader* FormatPage(void* memory, size_t pageSize) noexcept;
   static void Push(PageHeader*& list, PageHeader* page) noexcept;
   static void Unlink(PageHeader*& list, PageHeader* page) noexcept;
+  void GiveAllPages() noexcept;
   void GiveAllPages(PageHeader* list) noexcept;
 
   PageHeader* available_ = nullptr;  // pages with at least one free slot
@@ -137,6 +147,11 @@ class SlotPools {
     std::array<uint32_t, kClassCount> reciprocals{};
     for (size_t i = 0; i < kClassCount; ++i) reciprocals[i] = SlotPool::ReciprocalOf(kSlotSizes[i]);
     return reciprocals;
+  }();
+  static constexpr std::array<bool, kClassCount> kUseFirstPage = [] {
+    std::array<bool, kClassCount> uses{};
+    for (size_t i = 0; i < kClassCount; ++i) uses[i] = SlotPool::UsesFirstPage(kSlotSizes[i]);
+    return uses;
   }();
 
   SlotPools() noexcept;
