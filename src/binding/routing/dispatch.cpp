@@ -1,6 +1,5 @@
 #include "binding/routing/dispatch.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,20 +40,20 @@ bool IsStructuredType(BindingTypeId id) {
   return id == BindingTypeId::Object || id == BindingTypeId::Vector || id == BindingTypeId::Struct;
 }
 
+// Lower case in the C locale, whatever locale the host runs with.
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
+    if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
   }
   return true;
 }
 
 std::string LowerCase(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
@@ -196,11 +195,9 @@ void BindArguments(CallResult& result, CallContext& context, CallRecord& record,
   std::vector<BindingValue>& arguments = record.arguments;
   arguments.clear();
   arguments.resize(count);
-  ParameterIndex parameterIndex;
-  parameterIndex.reserve(count);
+  const ParameterIndex parameterIndex(function.parameters);
   for (size_t i = 0; i < count; ++i) {
     const BindingParameterDescriptor& parameter = function.parameters[i];
-    parameterIndex.emplace(parameter.name, i);
     if (parameter.type.id == BindingTypeId::Bool && !parameter.optional && arguments[i].is_empty())
       arguments[i] = false;
   }
@@ -228,12 +225,11 @@ void BindArguments(CallResult& result, CallContext& context, CallRecord& record,
     const HostTypedArgument& entry = request.arguments[i];
     size_t index = 0;
     if (entry.name != nullptr) {
-      const auto found = parameterIndex.find(entry.name);
-      if (found == parameterIndex.end()) {
+      index = parameterIndex.Find(entry.name);
+      if (index == ParameterIndex::kNotFound) {
         result.Fail(FormatText(kUnknownArgument, entry.name, function.name));
         return;
       }
-      index = found->second;
     } else {
       index = i + context.pathParameters.size();
       if (index >= count) {
@@ -288,6 +284,24 @@ void RunCall(HostCallResponse& response, const HostCallRequest& request, CallCon
 
 }  // namespace
 
+ParameterIndex::ParameterIndex(std::span<const BindingParameterDescriptor> parameters)
+    : parameters_(parameters) {
+  if (parameters.size() <= kScannedParameters) return;
+  map_.reserve(parameters.size());
+  for (size_t i = 0; i < parameters.size(); ++i) map_.emplace(parameters[i].name, i);
+}
+
+size_t ParameterIndex::Find(std::string_view name) const noexcept {
+  if (parameters_.size() <= kScannedParameters) {
+    for (size_t i = 0; i < parameters_.size(); ++i) {
+      if (parameters_[i].name == name) return i;
+    }
+    return kNotFound;
+  }
+  const auto found = map_.find(name);
+  return found != map_.end() ? found->second : kNotFound;
+}
+
 void MAU_ABI HandleFunctionCall(HostCallResponse* response, const HostCallRequest* request) {
   if (response == nullptr) return;
   try {
@@ -330,12 +344,11 @@ void BindNamedValue(CallResult& result, std::vector<BindingValue>& arguments,
                     ArgumentBindingState& state) {
   const size_t dot = key.find('.');
   const std::string_view name = key.substr(0, dot);
-  const auto found = parameterIndex.find(name);
-  if (found == parameterIndex.end() || found->second >= arguments.size()) {
+  const size_t index = parameterIndex.Find(name);
+  if (index >= arguments.size()) {  // kNotFound included
     result.Fail(FormatText(kUnknownArgument, name, function.name));
     return;
   }
-  const size_t index = found->second;
   const ParameterLocation location = LocationOf(locations, index);
   if (location != ParameterLocation::Any && location != source) {
     result.Fail(FormatText(kInvalidLocation, name, function.name));

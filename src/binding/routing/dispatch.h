@@ -40,8 +40,22 @@ inline constexpr size_t kMaxArgumentElements = 4 * (size_t{kMaxArgumentIndex} + 
 // The most segments a dotted key may have below its parameter.
 inline constexpr size_t kMaxArgumentKeyDepth = 512;
 
-// Parameter name to its index in the function's parameter list.
-using ParameterIndex = std::unordered_map<std::string_view, size_t>;
+// Parameter name to its index in the function's parameter list; a repeated name finds its
+// first parameter. The few parameters of most functions are found by a scan, which costs
+// less than building a hash map for every call; longer lists go into one.
+class ParameterIndex {
+ public:
+  static constexpr size_t kNotFound = SIZE_MAX;
+
+  explicit ParameterIndex(std::span<const BindingParameterDescriptor> parameters);
+  size_t Find(std::string_view name) const noexcept;
+
+ private:
+  static constexpr size_t kScannedParameters = 16;
+
+  std::span<const BindingParameterDescriptor> parameters_;
+  std::unordered_map<std::string_view, size_t> map_;  // above kScannedParameters only
+};
 
 // What argument binding shares across the pairs of one call.
 struct ArgumentBindingState {

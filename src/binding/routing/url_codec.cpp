@@ -13,9 +13,13 @@ unsigned HexValue(char c) {
 }  // namespace
 
 std::string UrlDecode(std::string_view text) {
+  // Most texts have nothing to decode, and the rest are copied up to their first escape.
+  const size_t first = text.find_first_of("%+");
+  if (first == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  out.append(text.data(), first);
+  for (size_t i = first; i < text.size(); ++i) {
     const char c = text[i];
     if (c == '%') {
       if (text.size() - i > 2) {

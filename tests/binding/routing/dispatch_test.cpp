@@ -416,6 +416,23 @@ TEST(HandleFunctionCall, WithoutUserDataAnswersInvalidFunction) {
   HandleFunctionCall(nullptr, &request);  // nothing to answer into: nothing happens
 }
 
+// Short parameter lists are scanned, long ones hashed: both find the first parameter of a
+// name and nothing else.
+TEST(ParameterIndex, FindsEachNameInShortAndLongLists) {
+  for (const size_t count : {size_t{0}, size_t{1}, size_t{16}, size_t{17}, size_t{40}}) {
+    SCOPED_TRACE(count);
+    std::vector<BindingParameterDescriptor> parameters(count);
+    for (size_t i = 0; i < count; ++i) parameters[i].name = "p" + std::to_string(i);
+    if (count > 1) parameters.back().name = "p0";  // a repeated name finds its first
+    const ParameterIndex index(parameters);
+    for (size_t i = 0; i + 1 < count; ++i) EXPECT_EQ(index.Find("p" + std::to_string(i)), i);
+    EXPECT_EQ(index.Find("p" + std::to_string(count)), ParameterIndex::kNotFound);
+    EXPECT_EQ(index.Find("p"), ParameterIndex::kNotFound);
+    EXPECT_EQ(index.Find(""), ParameterIndex::kNotFound);
+    if (count == 1) EXPECT_EQ(index.Find("p0"), 0u);
+  }
+}
+
 TEST(FunctionTable, RefusesRegistrationsThatCannotWork) {
   BindingTypeRegistry registry;
   FunctionTable functions(registry);
