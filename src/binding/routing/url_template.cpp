@@ -62,6 +62,31 @@ class BitRows {
   uint64_t* words_;
 };
 
+// MatchTemplate for a forwardOnly template whose first literal has matched: each group
+// takes its whole run, which must be followed by its literal.
+bool MatchForward(const CompiledTemplate& compiled, std::string_view url,
+                  std::vector<std::string_view>& captures) {
+  const size_t groups = compiled.captures.size();
+  captures.reserve(groups);
+  size_t q = compiled.literals[0].size();
+  for (size_t k = 1; k <= groups; ++k) {
+    const CaptureClass cls = compiled.captures[k - 1];
+    size_t end = q;
+    while (end < url.size() && InClass(cls, url[end])) ++end;
+    const std::string& literal = compiled.literals[k];
+    if (url.size() - end < literal.size() ||
+        std::memcmp(url.data() + end, literal.data(), literal.size()) != 0) {
+      captures.clear();
+      return false;
+    }
+    captures.push_back(url.substr(q, end - q));
+    q = end + literal.size();
+  }
+  if (q == url.size()) return true;
+  captures.clear();
+  return false;
+}
+
 }  // namespace
 
 CompiledTemplate CompileTemplate(std::string_view urlTemplate) {
@@ -119,6 +144,14 @@ CompiledTemplate CompileTemplate(std::string_view urlTemplate) {
     }
     name += c;
   }
+  out.forwardOnly = true;
+  for (size_t k = 1; k <= out.captures.size(); ++k) {
+    const std::string& after = out.literals[k];
+    const bool last = k == out.captures.size() && after.empty();
+    const bool endsAtSlash = out.captures[k - 1] == CaptureClass::NotSlash && !after.empty() &&
+                             after[0] == '/';
+    if (!last && !endsAtSlash) out.forwardOnly = false;
+  }
   return out;
 }
 
@@ -131,6 +164,7 @@ bool MatchTemplate(const CompiledTemplate& compiled, std::string_view url,
   if (literals.empty() || literals.size() != groups + 1) return false;
   if (url.substr(0, literals[0].size()) != literals[0]) return false;
   if (groups == 0) return n == literals[0].size();
+  if (compiled.forwardOnly) return MatchForward(compiled, url, captures);
 
   // Row k-1 holds reach_k: the bits q at which literals[k] matches and the rest of the
   // template after it (groups k+1.. and their literals) can match up to the end of url.

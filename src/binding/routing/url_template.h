@@ -49,6 +49,11 @@ struct CompiledTemplate {
   // number of capture groups; each literal matches its bytes exactly.
   std::vector<std::string> literals;
   std::vector<CaptureClass> captures;
+  // Whether every group can end at one place only, so that one forward walk matches: a
+  // [^/] group followed by a literal that begins with '/' ends at the first '/', and a
+  // last group with nothing after it ends at the end of the URL. Templates of path
+  // segments ("/items/{id}/tags/{+rest}") are all of this kind.
+  bool forwardOnly = false;
 };
 
 // Translates a template. Outside placeholders the twelve characters ^ $ . * + ? ( ) [ ] | and
