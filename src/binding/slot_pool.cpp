@@ -88,7 +88,7 @@ void* SlotPool::TakeSlow() noexcept {
 void SlotPool::Give(void* slot) noexcept {
   auto* address = static_cast<unsigned char*>(slot);
   unsigned char* base = nullptr;
-  if (address >= firstPage_ && address < firstPage_ + kFirstPageSize) {
+  if (OnFirstPage(address)) {
     base = firstPage_;
   } else {
     base = reinterpret_cast<unsigned char*>(reinterpret_cast<uintptr_t>(address) &
@@ -112,7 +112,10 @@ void SlotPool::Give(void* slot) noexcept {
 }
 
 SlotPools::SlotPools() noexcept {
-  for (size_t i = 0; i < kClassCount; ++i) classes_[i].Configure(kSlotSizes[i], kReciprocals[i], kUseFirstPage[i]);
+  for (size_t i = 0; i < kClassCount; ++i) {
+    classes_[i].Configure(kSlotSizes[i], kReciprocals[i],
+                          i < kSmallClassCount ? firstPages_[i] : nullptr);
+  }
 }
 
 size_t SlotPools::page_count() const noexcept {

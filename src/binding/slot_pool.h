@@ -1,8 +1,9 @@
 // Fixed-size slot pools: the storage of the small payloads of a BindingValue tree (string
 // entries, container headers, structure nodes, enum pairs, small arrays).
 //
-// A SlotPool serves one slot size. Its first page, 144 bytes, lives inside the pool; further
-// 4096-byte pages come from the global page source (page_source.h). Every page starts with
+// A SlotPool serves one slot size. Its first page, 144 bytes, is memory its owner lends it
+// (SlotPools keeps those of its small classes next to the pools); further 4096-byte pages
+// come from the global page source (page_source.h). Every page starts with
 // a header that occupies its first slots. A page hands out its never-used slots in order;
 // returned slots are chained by 16-bit slot indexes kept in their first two bytes (0 ends
 // the chain, since slot 0 always belongs to the header) and are handed out first. The pool
@@ -14,7 +15,8 @@
 // SlotPools bundles the size classes of one value context: 18 small ones of 4, 8, ..., 72
 // bytes, and medium ones of 96 to 1024 bytes for the arrays of larger collections and
 // structures and for longer texts. A medium class has no first page: a page of its own
-// holds from 3 to 41 slots.
+// holds from 3 to 41 slots. The pools lie together and their first pages after them, so
+// setting up a context touches few cache lines.
 //
 // Threads: a pool belongs to one value tree, which one thread uses at a time; nothing here
 // locks except the page source.
@@ -40,16 +42,19 @@ class SlotPool {
   SlotPool(const SlotPool&) = delete;
   SlotPool& operator=(const SlotPool&) = delete;
 
-  // Sets the slot size (a multiple of 4, 4 to 1024) before the first Take.
-  void SetSlotSize(uint32_t slotSize) noexcept {
-    Configure(slotSize, ReciprocalOf(slotSize), UsesFirstPage(slotSize));
+  // Sets the slot size (a multiple of 4, 4 to 1024) before the first Take, with the
+  // kFirstPageSize bytes (aligned to 8) of the first page, or nullptr for none. The first
+  // page must outlive the pool; it is used only if it has room for a slot (UsesFirstPage).
+  void SetSlotSize(uint32_t slotSize, unsigned char* firstPage = nullptr) noexcept {
+    Configure(slotSize, ReciprocalOf(slotSize), UsesFirstPage(slotSize) ? firstPage : nullptr);
   }
-  // The same with the two derived values computed already, as SlotPools does at compile
-  // time: a context sets up all its pools whenever it is created.
-  void Configure(uint32_t slotSize, uint32_t reciprocal, bool usesFirstPage) noexcept {
+  // The same with the reciprocal computed already, as SlotPools does at compile time: a
+  // context sets up all its pools whenever it is created.
+  void Configure(uint32_t slotSize, uint32_t reciprocal, unsigned char* firstPage) noexcept {
     slotSize_ = static_cast<uint16_t>(slotSize);
     reciprocal_ = reciprocal;
-    firstPageReady_ = !usesFirstPage;
+    firstPage_ = firstPage;
+    firstPageReady_ = firstPage == nullptr;
   }
   // A first page too small for a slot besides its header is never used.
   static constexpr bool UsesFirstPage(uint32_t slotSize) noexcept {
@@ -120,13 +125,18 @@ class SlotPool {
   void GiveAllPages() noexcept;
   void GiveAllPages(PageHeader* list) noexcept;
 
+  bool OnFirstPage(const unsigned char* address) const noexcept {
+    return reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(firstPage_) <
+           kFirstPageSize;
+  }
+
   PageHeader* available_ = nullptr;  // pages with at least one free slot
   PageHeader* full_ = nullptr;       // pages without one
+  unsigned char* firstPage_ = nullptr;
   size_t pageCount_ = 0;
   uint32_t reciprocal_ = 1u << 30;  // ReciprocalOf(slotSize_)
   uint16_t slotSize_ = 4;
-  bool firstPageReady_ = false;
-  alignas(8) unsigned char firstPage_[kFirstPageSize];
+  bool firstPageReady_ = true;  // no first page left to format
 };
 
 class SlotPools {
@@ -148,11 +158,6 @@ class SlotPools {
     for (size_t i = 0; i < kClassCount; ++i) reciprocals[i] = SlotPool::ReciprocalOf(kSlotSizes[i]);
     return reciprocals;
   }();
-  static constexpr std::array<bool, kClassCount> kUseFirstPage = [] {
-    std::array<bool, kClassCount> uses{};
-    for (size_t i = 0; i < kClassCount; ++i) uses[i] = SlotPool::UsesFirstPage(kSlotSizes[i]);
-    return uses;
-  }();
 
   SlotPools() noexcept;
 
@@ -173,7 +178,11 @@ class SlotPools {
     return index;
   }
 
+  static_assert(SlotPool::UsesFirstPage(kLargestSmallSlot) && !SlotPool::UsesFirstPage(kMediumSlots[0]),
+                "the small classes are those with a first page");
+
   SlotPool classes_[kClassCount];
+  alignas(8) unsigned char firstPages_[kSmallClassCount][SlotPool::kFirstPageSize];
 };
 
 }  // namespace mau

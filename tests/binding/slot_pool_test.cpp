@@ -39,15 +39,16 @@ bool Inside(const void* p, const void* begin, size_t size) {
 TEST(SlotPool, FirstPageThenPagesFromTheSource) {
   for (const uint32_t slotSize : {4u, 8u, 12u, 40u, 72u, 96u, 1024u}) {
     SCOPED_TRACE(slotSize);
+    alignas(8) unsigned char firstPage[SlotPool::kFirstPageSize];
     auto pool = std::make_unique<SlotPool>();
-    pool->SetSlotSize(slotSize);
+    pool->SetSlotSize(slotSize, firstPage);
     const PageSourceStats before = ReadPageSourceStats();
 
-    // The first page lives inside the pool object and needs no page source.
+    // The first page is the lent memory and needs no page source.
     std::vector<void*> first;
     for (size_t i = 0; i < UsableSlots(SlotPool::kFirstPageSize, slotSize); ++i) {
       first.push_back(pool->Take());
-      ASSERT_TRUE(Inside(first.back(), pool.get(), sizeof(SlotPool)));
+      ASSERT_TRUE(Inside(first.back(), firstPage, sizeof firstPage));
     }
     EXPECT_EQ(pool->page_count(), 0u);
 
