@@ -1,6 +1,8 @@
 // Exposed-function calls: a whole call through HandleFunctionCall (a two-parameter
-// template, a query and a 1 KB JSON body), and route matching for the same template with
-// our matcher and with std::regex, compiled for every call or once.
+// template, a query and a 1 KB JSON body), the body's share of it next to rapidjson's own
+// SAX and DOM parses, and route matching for the same template with our matcher and with
+// std::regex, compiled for every call or once.
+#include <rapidjson/document.h>
 #include <rapidjson/reader.h>
 
 #include <benchmark/benchmark.h>
@@ -105,6 +107,17 @@ void BM_HandleFunctionCall_BodySaxFloor(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HandleFunctionCall_BodySaxFloor);
+
+// rapidjson's own DOM parse of the same body: what building any tree of it costs there.
+void BM_HandleFunctionCall_BodyRapidjsonDom(benchmark::State& state) {
+  const std::string body = MakeBody();
+  for (auto _ : state) {
+    rapidjson::Document document;
+    document.Parse(body.c_str());
+    benchmark::DoNotOptimize(document.HasParseError());
+  }
+}
+BENCHMARK(BM_HandleFunctionCall_BodyRapidjsonDom);
 
 // Ours as the dispatcher would use it without a cache: the route (and its template) built
 // for every call, then matched and decoded.

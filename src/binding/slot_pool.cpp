@@ -111,13 +111,6 @@ void SlotPool::Give(void* slot) noexcept {
   }
 }
 
-SlotPools::SlotPools() noexcept {
-  for (size_t i = 0; i < kClassCount; ++i) {
-    classes_[i].Configure(kSlotSizes[i], kReciprocals[i],
-                          i < kSmallClassCount ? firstPages_[i] : nullptr);
-  }
-}
-
 size_t SlotPools::page_count() const noexcept {
   size_t count = 0;
   for (const SlotPool& pool : classes_) count += pool.page_count();

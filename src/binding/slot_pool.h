@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace mau {
 
@@ -35,6 +36,10 @@ class SlotPool {
   static constexpr size_t kFirstPageSize = 144;
 
   SlotPool() noexcept = default;
+  // A pool of slotSize bytes, as Configure sets it.
+  SlotPool(uint32_t slotSize, uint32_t reciprocal, unsigned char* firstPage) noexcept {
+    Configure(slotSize, reciprocal, firstPage);
+  }
   // A pool that never took a page has nothing to give back: most pools of a small tree.
   ~SlotPool() {
     if (available_ != nullptr || full_ != nullptr) GiveAllPages();
@@ -159,7 +164,8 @@ class SlotPools {
     return reciprocals;
   }();
 
-  SlotPools() noexcept;
+  // Each pool is set up in one pass from the compile-time tables.
+  SlotPools() noexcept : SlotPools(std::make_index_sequence<kClassCount>()) {}
 
   // A slot of at least size bytes (1 to kLargestSlot): the request is rounded up to a
   // multiple of 4, or to a medium class above 72 bytes, and served by that size class.
@@ -180,6 +186,11 @@ class SlotPools {
 
   static_assert(SlotPool::UsesFirstPage(kLargestSmallSlot) && !SlotPool::UsesFirstPage(kMediumSlots[0]),
                 "the small classes are those with a first page");
+
+  template <size_t... kIndex>
+  explicit SlotPools(std::index_sequence<kIndex...>) noexcept
+      : classes_{SlotPool(kSlotSizes[kIndex], kReciprocals[kIndex],
+                          kIndex < kSmallClassCount ? firstPages_[kIndex] : nullptr)...} {}
 
   SlotPool classes_[kClassCount];
   alignas(8) unsigned char firstPages_[kSmallClassCount][SlotPool::kFirstPageSize];
