@@ -1,6 +1,7 @@
 // The binding core against a tree of standard containers: converting a list of records
 // from and to BindingValue, a host structure round trip, and the same list built as
-// std::map / std::string / std::vector for comparison.
+// std::map / std::string / std::vector for comparison; and the smallest tree with a
+// context, one string.
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstdlib>
@@ -185,5 +186,18 @@ void BM_HostStruct_RoundTrip(benchmark::State& state) {
   mau::ClearHostValue(wire);
 }
 BENCHMARK(BM_HostStruct_RoundTrip);
+
+// A string value made and dropped: a value context created for one text and destroyed
+// with it, as for each string argument of an exposed-function call.
+void BM_OneStringValue(benchmark::State& state) {
+  mau::bench::AllocationCounters counters;
+  for (auto _ : state) {
+    mau::BindingValue value;
+    value.SetString("champions");
+    benchmark::DoNotOptimize(value);
+  }
+  counters.Report(state);
+}
+BENCHMARK(BM_OneStringValue);
 
 }  // namespace
