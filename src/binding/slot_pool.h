@@ -3,10 +3,10 @@
 //
 // A SlotPool serves one slot size. Its first page, 144 bytes, is memory its owner lends it
 // (SlotPools keeps those of its small classes next to the pools); further 4096-byte pages
-// come from the global page source (page_source.h). Every page starts with
-// a header that occupies its first slots. A page hands out its never-used slots in order;
-// returned slots are chained by 16-bit slot indexes kept in their first two bytes (0 ends
-// the chain, since slot 0 always belongs to the header) and are handed out first. The pool
+// come from the global page source (page_source.h). Every page starts with a header that
+// occupies its first slots. A page hands out its never-used slots in order; returned slots
+// are chained by 16-bit slot indexes kept in their first two bytes (0 ends the chain, since
+// slot 0 always belongs to the header) and are handed out first. The pool
 // keeps a list of its pages that still have a free slot and a list of its full pages; a
 // page that empties completely goes back to the page source, except the first page. A pool
 // destroyed with slots still taken gives all its pages back at once, so a value tree
@@ -15,8 +15,8 @@
 // SlotPools bundles the size classes of one value context: 18 small ones of 4, 8, ..., 72
 // bytes, and medium ones of 96 to 1024 bytes for the arrays of larger collections and
 // structures and for longer texts. A medium class has no first page: a page of its own
-// holds from 3 to 41 slots. The pools lie together and their first pages after them, so
-// setting up a context touches few cache lines.
+// holds from 3 to 41 slots. The pool records lie together, set up in one pass from
+// compile-time tables whenever a context is created, and the first pages follow them.
 //
 // Threads: a pool belongs to one value tree, which one thread uses at a time; nothing here
 // locks except the page source.
@@ -184,7 +184,8 @@ class SlotPools {
     return index;
   }
 
-  static_assert(SlotPool::UsesFirstPage(kLargestSmallSlot) && !SlotPool::UsesFirstPage(kMediumSlots[0]),
+  static_assert(SlotPool::UsesFirstPage(kLargestSmallSlot) &&
+                    !SlotPool::UsesFirstPage(kMediumSlots[0]),
                 "the small classes are those with a first page");
 
   template <size_t... kIndex>

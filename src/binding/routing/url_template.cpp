@@ -148,8 +148,8 @@ CompiledTemplate CompileTemplate(std::string_view urlTemplate) {
   for (size_t k = 1; k <= out.captures.size(); ++k) {
     const std::string& after = out.literals[k];
     const bool last = k == out.captures.size() && after.empty();
-    const bool endsAtSlash = out.captures[k - 1] == CaptureClass::NotSlash && !after.empty() &&
-                             after[0] == '/';
+    const bool endsAtSlash =
+        out.captures[k - 1] == CaptureClass::NotSlash && !after.empty() && after[0] == '/';
     if (!last && !endsAtSlash) out.forwardOnly = false;
   }
   return out;

@@ -429,7 +429,9 @@ TEST(ParameterIndex, FindsEachNameInShortAndLongLists) {
     EXPECT_EQ(index.Find("p" + std::to_string(count)), ParameterIndex::kNotFound);
     EXPECT_EQ(index.Find("p"), ParameterIndex::kNotFound);
     EXPECT_EQ(index.Find(""), ParameterIndex::kNotFound);
-    if (count == 1) EXPECT_EQ(index.Find("p0"), 0u);
+    if (count == 1) {
+      EXPECT_EQ(index.Find("p0"), 0u);
+    }
   }
 }
 
