@@ -171,14 +171,22 @@ void BindArguments(CallResult& result, CallContext& context, CallRecord& record,
   const size_t count = function.parameters.size();
 
   // Header candidates: a parameter that may come from headers binds the header named as
-  // its name in lower case.
-  for (uint32_t i = 0; i < request.headerCount && request.headers != nullptr; ++i) {
+  // its name in lower case. The map of all headers is built only when a parameter may
+  // take one or the function's deferred result receives them in its call record.
+  bool headersWanted =
+      registration.invoker != nullptr && IsDeferredResultType(registration.invoker->ResultType());
+  for (size_t i = 0; i < count && !headersWanted; ++i) {
+    const ParameterLocation location = LocationOf(locations, i);
+    headersWanted = location == ParameterLocation::Any || location == ParameterLocation::Header;
+  }
+  for (uint32_t i = 0; headersWanted && i < request.headerCount && request.headers != nullptr;
+       ++i) {
     const HostHeader& header = request.headers[i];
     if (header.name == nullptr) continue;
     record.requestHeaders.insert_or_assign(header.name, TextOrEmpty(header.value));
   }
   std::vector<std::pair<std::string_view, std::string_view>> headerCandidates;
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < count && headersWanted; ++i) {
     const ParameterLocation location = LocationOf(locations, i);
     if (location != ParameterLocation::Any && location != ParameterLocation::Header) continue;
     const auto found = record.requestHeaders.find(LowerCase(function.parameters[i].name));

@@ -144,8 +144,10 @@ inline void ExposeCatalog(FunctionTable& functions, Catalog& catalog) {
   functions.Expose(
       "Download", &Catalog::Download, &catalog,
       {.urlTemplate = "/files/{+name}", .parameters = {{.name = "name", .location = L::Path}}});
-  functions.Expose("Later", &Catalog::Later, &catalog,
-                   {.urlTemplate = "/later/{note}", .parameters = {{.name = "note"}}});
+  functions.Expose(
+      "Later", &Catalog::Later, &catalog,
+      // From the path only: the record still carries every request header.
+      {.urlTemplate = "/later/{note}", .parameters = {{.name = "note", .location = L::Path}}});
   functions.Expose("Deep", &Catalog::Deep, &catalog);
   functions.Expose("Throw", &Catalog::Throw, &catalog);
   functions.Expose("Calls", &Catalog::Calls, &catalog);
