@@ -14,8 +14,9 @@ unsigned HexValue(char c) {
 
 std::string UrlDecode(std::string_view text) {
   // Most texts have nothing to decode, and the rest are copied up to their first escape.
-  const size_t first = text.find_first_of("%+");
-  if (first == std::string_view::npos) return std::string(text);
+  size_t first = 0;
+  while (first < text.size() && text[first] != '%' && text[first] != '+') ++first;
+  if (first == text.size()) return std::string(text);
   std::string out;
   out.reserve(text.size());
   out.append(text.data(), first);
