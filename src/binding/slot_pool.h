@@ -36,7 +36,9 @@ class SlotPool {
   static constexpr size_t kFirstPageSize = 144;
 
   SlotPool() noexcept = default;
-  // A pool of slotSize bytes, as Configure sets it.
+  // A pool of slotSize bytes with ReciprocalOf(slotSize) computed already, as SlotPools
+  // takes it from its compile-time tables, and the first page as for SetSlotSize (nullptr
+  // when unused).
   SlotPool(uint32_t slotSize, uint32_t reciprocal, unsigned char* firstPage) noexcept {
     Configure(slotSize, reciprocal, firstPage);
   }
@@ -52,14 +54,6 @@ class SlotPool {
   // page must outlive the pool; it is used only if it has room for a slot (UsesFirstPage).
   void SetSlotSize(uint32_t slotSize, unsigned char* firstPage = nullptr) noexcept {
     Configure(slotSize, ReciprocalOf(slotSize), UsesFirstPage(slotSize) ? firstPage : nullptr);
-  }
-  // The same with the reciprocal computed already, as SlotPools does at compile time: a
-  // context sets up all its pools whenever it is created.
-  void Configure(uint32_t slotSize, uint32_t reciprocal, unsigned char* firstPage) noexcept {
-    slotSize_ = static_cast<uint16_t>(slotSize);
-    reciprocal_ = reciprocal;
-    firstPage_ = firstPage;
-    firstPageReady_ = firstPage == nullptr;
   }
   // A first page too small for a slot besides its header is never used.
   static constexpr bool UsesFirstPage(uint32_t slotSize) noexcept {
@@ -123,6 +117,12 @@ class SlotPool {
     std::memcpy(slot, &index, sizeof index);
   }
 
+  void Configure(uint32_t slotSize, uint32_t reciprocal, unsigned char* firstPage) noexcept {
+    slotSize_ = static_cast<uint16_t>(slotSize);
+    reciprocal_ = reciprocal;
+    firstPage_ = firstPage;
+    firstPageReady_ = firstPage == nullptr;
+  }
   void* TakeSlow() noexcept;
   PageHeader* FormatPage(void* memory, size_t pageSize) noexcept;
   static void Push(PageHeader*& list, PageHeader* page) noexcept;

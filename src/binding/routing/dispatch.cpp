@@ -65,6 +65,10 @@ ParameterLocation LocationOf(std::span<const ParameterLocation> locations, size_
   return index < locations.size() ? locations[index] : ParameterLocation::Any;
 }
 
+bool MayTakeHeader(ParameterLocation location) {
+  return location == ParameterLocation::Any || location == ParameterLocation::Header;
+}
+
 // Moves a reader's value into slot, or its failure into result under the message.
 void TakeReaderResult(CallResult& result, BindingValue& slot, BindingResult& reader,
                       const char* message, std::string_view label,
@@ -176,8 +180,7 @@ void BindArguments(CallResult& result, CallContext& context, CallRecord& record,
   bool headersWanted =
       registration.invoker != nullptr && IsDeferredResultType(registration.invoker->ResultType());
   for (size_t i = 0; i < count && !headersWanted; ++i) {
-    const ParameterLocation location = LocationOf(locations, i);
-    headersWanted = location == ParameterLocation::Any || location == ParameterLocation::Header;
+    headersWanted = MayTakeHeader(LocationOf(locations, i));
   }
   for (uint32_t i = 0; headersWanted && i < request.headerCount && request.headers != nullptr;
        ++i) {
@@ -187,8 +190,7 @@ void BindArguments(CallResult& result, CallContext& context, CallRecord& record,
   }
   std::vector<std::pair<std::string_view, std::string_view>> headerCandidates;
   for (size_t i = 0; i < count && headersWanted; ++i) {
-    const ParameterLocation location = LocationOf(locations, i);
-    if (location != ParameterLocation::Any && location != ParameterLocation::Header) continue;
+    if (!MayTakeHeader(LocationOf(locations, i))) continue;
     const auto found = record.requestHeaders.find(LowerCase(function.parameters[i].name));
     if (found != record.requestHeaders.end()) {
       headerCandidates.emplace_back(function.parameters[i].name, found->second);
