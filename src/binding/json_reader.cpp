@@ -155,20 +155,18 @@ void Fail(BindingResult& result, unsigned code, size_t offset) {
   result.Fail(FormatText("Error: %1 at offset %2.", JsonParseErrorText(code), offset));
 }
 
-// The length of a text known only to end at its NUL.
-constexpr size_t kUntilNul = SIZE_MAX;
-
-void Parse(BindingResult& result, const char* text, size_t length) {
+// Parses the text that stream reads. document is that text: up to its first NUL, or whole,
+// when a NUL before its end is a character after the root value.
+template <unsigned kFlags, typename Stream>
+void Parse(BindingResult& result, Stream& stream, std::string_view document, bool whole) {
   if (!result.ok()) return;
   BindingValue value;
   ReaderStackAllocator stackAllocator;
   JsonReader reader(&stackAllocator);
-  rapidjson::StringStream stream(text);
   size_t offset = 0;
   try {
-    ValueBuilder builder(value,
-                         MayEscapeNul(length != kUntilNul ? std::string_view(text, length) : text));
-    const rapidjson::ParseResult parsed = reader.Parse(stream, builder);
+    ValueBuilder builder(value, MayEscapeNul(document));
+    const rapidjson::ParseResult parsed = reader.Parse<kFlags>(stream, builder);
     if (parsed.IsError()) return Fail(result, parsed.Code(), parsed.Offset());
     offset = stream.Tell();
   } catch (const std::bad_alloc&) {
@@ -177,9 +175,22 @@ void Parse(BindingResult& result, const char* text, size_t length) {
     return result.Fail(FormatText("Error: %1 at offset %2.", e.what(), stream.Tell()));
   }
   // rapidjson stops at a NUL; inside a string object that NUL is a stray character.
-  if (length != kUntilNul && offset < length)
+  if (whole && offset < document.size())
     return Fail(result, rapidjson::kParseErrorDocumentRootNotSingular, offset);
   result.value() = std::move(value);
+}
+
+// Reads a text it must not change: rapidjson copies each string before decoding it.
+void ParseCopying(BindingResult& result, const char* text, std::string_view document,
+                  bool whole) {
+  rapidjson::StringStream stream(text);
+  Parse<rapidjson::kParseDefaultFlags>(result, stream, document, whole);
+}
+
+// Decodes each string where it stands; the text is garbage afterwards.
+void ParseInPlace(BindingResult& result, char* text, std::string_view document, bool whole) {
+  rapidjson::InsituStringStream stream(text);
+  Parse<rapidjson::kParseInsituFlag>(result, stream, document, whole);
 }
 
 }  // namespace
@@ -209,11 +220,20 @@ std::string_view JsonParseErrorText(unsigned code) noexcept {
 }
 
 void ParseJson(BindingResult& result, const char* text) {
-  Parse(result, text != nullptr ? text : "", kUntilNul);
+  if (text == nullptr) text = "";
+  ParseCopying(result, text, text, false);
 }
 
 void ParseJson(BindingResult& result, const std::string& text) {
-  Parse(result, text.c_str(), text.size());
+  ParseCopying(result, text.c_str(), text, true);
+}
+
+void ParseJsonInPlace(BindingResult& result, char* text) {
+  ParseInPlace(result, text, text, false);
+}
+
+void ParseJsonInPlace(BindingResult& result, std::string& text) {
+  ParseInPlace(result, text.data(), text, true);
 }
 
 }  // namespace mau

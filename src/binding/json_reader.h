@@ -2,7 +2,8 @@
 // event payloads and call bodies of type "application/json".
 //
 // Strict JSON (no comments, trailing commas, NaN or Infinity) through rapidjson's SAX
-// reader with its default flags; a handler builds the value directly. null gives empty,
+// reader with its default flags (in situ for the in-place entries, which spare rapidjson
+// copying every string); a handler builds the value directly. null gives empty,
 // true and false bool, an integer without sign that fits 64 bits unsigned, a negative one
 // that fits 64 bits signed, any other number float; strings and member names are interned
 // up to their first NUL character; a repeated member name stores its later value into the
@@ -30,6 +31,13 @@ void ParseJson(BindingResult& result, const char* text);
 // Parses all of text's characters: a NUL before its end is a character after the root
 // value ("The document root must not be followed by other values.").
 void ParseJson(BindingResult& result, const std::string& text);
+// The same for a text the caller gives up: strings are decoded where they stand instead of
+// being copied first, and the text's characters are garbage afterwards.
+void ParseJsonInPlace(BindingResult& result, char* text);
+void ParseJsonInPlace(BindingResult& result, std::string& text);
+// Parses a NUL-terminated JSON text that it may overwrite: its strings are decoded where
+// they stand instead of being copied first. The text is garbage afterwards.
+void ParseJsonInPlace(BindingResult& result, char* text);
 
 // The English text of a rapidjson parse error code ("Invalid value."); "Unknown error."
 // for a code it does not know.

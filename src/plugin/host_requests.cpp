@@ -106,7 +106,7 @@ void ReadResponseStream(HostRequester& requester, HostCallResponse& response,
     result.Fail("Stream read error");
     return;
   }
-  ParseJson(result, text);
+  ParseJsonInPlace(result, text);
 }
 
 RequestResult<BindingValue> RequestValue(HostRequester& requester, RequestMethod method,

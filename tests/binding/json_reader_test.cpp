@@ -24,15 +24,25 @@ struct Case {
   std::string expected;  // dump of the value, or the error text
 };
 
+// Every case goes through each entry: the in-place ones decode strings inside the text,
+// so escapes and offsets must come out as with the copying ones. The C-string entries see
+// the same text when it holds no NUL.
 void RunCases(std::initializer_list<Case> cases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Parse(c.text), c.expected);
-    // The C-string entry sees the same text when it holds no NUL.
+    std::string copy = c.text;
+    BindingResult inPlace;
+    ParseJsonInPlace(inPlace, copy);
+    EXPECT_EQ(test::DumpOrError(inPlace), c.expected) << "in place";
     if (c.text.find('\0') == std::string::npos) {
       BindingResult result;
       ParseJson(result, c.text.c_str());
       EXPECT_EQ(test::DumpOrError(result), c.expected);
+      copy = c.text;
+      BindingResult inPlaceText;
+      ParseJsonInPlace(inPlaceText, copy.data());
+      EXPECT_EQ(test::DumpOrError(inPlaceText), c.expected) << "in place, C string";
     }
   }
 }
@@ -52,6 +62,8 @@ TEST(JsonReaderTest, Values) {
       {"exponent", "1e3", "f:1000"},
       {"string", R"("Sable \"the\" mage")", R"("Sable \"the\" mage")"},
       {"escapes and UTF-8", R"("\u00e9\n\ud83d\ude00")", "\"\xc3\xa9\\x0a\xf0\x9f\x98\x80\""},
+      {"escaped names and values", R"({"x\"y":"a\\b","\u0041\n":"\t","z":"q\/"})",
+       "{A\n:\"\\x09\",x\"y:\"a\\\\b\",z:\"q/\"}"},
       {"string cut at its NUL", R"(["ab\u0000cd"])", R"(["ab"])"},
       {"key cut at its NUL", R"({"ab\u0000cd":1})", "{ab:u:1}"},
       {"whitespace around", " \t\r\n[ 1 ,\n2 ] \n", "[u:1,u:2]"},

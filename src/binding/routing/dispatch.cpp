@@ -123,10 +123,10 @@ void DecodeBody(CallResult& result, BindingValue& slot, const HostCallRequest& r
     return;
   }
   // The body is read as a text up to its first NUL, never past its length.
-  const std::string text(reinterpret_cast<const char*>(bytes), size);
+  std::string text(reinterpret_cast<const char*>(bytes), size);
   BindingResult reader;
   if (json) {
-    ParseJson(reader, text.c_str());
+    ParseJsonInPlace(reader, text.data());
   } else {
     ReadYaml(reader, std::string_view(text.c_str()));
   }
@@ -444,9 +444,9 @@ void DecodeParameterValue(CallResult& result, BindingValue& slot,
     const std::string_view trimmed =
         start == std::string_view::npos ? std::string_view() : value.substr(start);
     if (!trimmed.empty() && (trimmed[0] == '{' || trimmed[0] == '[')) {
-      const std::string text(value);
+      std::string text(value);
       BindingResult reader;
-      ParseJson(reader, text.c_str());
+      ParseJsonInPlace(reader, text.data());
       TakeReaderResult(result, slot, reader, kBadJson, label, function);
       return;
     }
