@@ -31,13 +31,11 @@ void ParseJson(BindingResult& result, const char* text);
 // Parses all of text's characters: a NUL before its end is a character after the root
 // value ("The document root must not be followed by other values.").
 void ParseJson(BindingResult& result, const std::string& text);
-// The same for a text the caller gives up: strings are decoded where they stand instead of
-// being copied first, and the text's characters are garbage afterwards.
+// The same two readings (up to the NUL, or all characters) of a text the caller gives up:
+// strings are decoded where they stand instead of being copied first, and the text's
+// characters are garbage afterwards.
 void ParseJsonInPlace(BindingResult& result, char* text);
 void ParseJsonInPlace(BindingResult& result, std::string& text);
-// Parses a NUL-terminated JSON text that it may overwrite: its strings are decoded where
-// they stand instead of being copied first. The text is garbage afterwards.
-void ParseJsonInPlace(BindingResult& result, char* text);
 
 // The English text of a rapidjson parse error code ("Invalid value."); "Unknown error."
 // for a code it does not know.
