@@ -84,12 +84,14 @@ void BM_HandleFunctionCall(benchmark::State& state) {
 }
 BENCHMARK(BM_HandleFunctionCall);
 
-// The JSON reader alone on the same body: the part of a call that the body costs.
+// The JSON reader alone on the same body, read as a call reads it (a copy, parsed in
+// place): the part of a call that the body costs.
 void BM_HandleFunctionCall_BodyOnly(benchmark::State& state) {
   const std::string body = MakeBody();
   for (auto _ : state) {
+    std::string text = body;
     mau::BindingResult result;
-    mau::ParseJson(result, body.c_str());
+    mau::ParseJsonInPlace(result, text.data());
     benchmark::DoNotOptimize(result.ok());
   }
 }
