@@ -9,7 +9,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <vector>
 
 #include "binding/reader_limits.h"
 #include "platform/alloc_hooks.h"
@@ -60,13 +59,12 @@ bool MayEscapeNul(std::string_view document) {
 }
 
 // Builds the value from rapidjson's events. The open containers sit on a stack of
-// pointers; a pointer stays valid while its container is open because only the innermost
-// open container ever grows.
+// pointers, as deep as a document may nest, so a parse takes no heap block for it; a
+// pointer stays valid while its container is open because only the innermost open
+// container ever grows.
 class ValueBuilder {
  public:
-  ValueBuilder(BindingValue& root, bool mayHoldNul) : pending_(&root), mayHoldNul_(mayHoldNul) {
-    open_.reserve(16);
-  }
+  ValueBuilder(BindingValue& root, bool mayHoldNul) : pending_(&root), mayHoldNul_(mayHoldNul) {}
 
   bool Null() {
     Slot().Reset();
@@ -103,16 +101,16 @@ class ValueBuilder {
   }
   bool StartObject() { return Open(false); }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    pending_ = &open_.back().value->MemberForWriting(Text(text, length));
+    pending_ = &Innermost().value->MemberForWriting(Text(text, length));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
-    open_.pop_back();
+    --depth_;
     return true;
   }
   bool StartArray() { return Open(true); }
   bool EndArray(rapidjson::SizeType) {
-    open_.pop_back();
+    --depth_;
     return true;
   }
 
@@ -122,6 +120,8 @@ class ValueBuilder {
     bool isCollection;
   };
 
+  OpenContainer& Innermost() { return open_[depth_ - 1]; }
+
   std::string_view Text(const char* text, rapidjson::SizeType length) const {
     return mayHoldNul_ ? UpToNul(text, length) : std::string_view(text, length);
   }
@@ -129,12 +129,12 @@ class ValueBuilder {
   // The value the next event fills: a new element of an open collection, else the member
   // named by the last key (or the root).
   BindingValue& Slot() {
-    if (!open_.empty() && open_.back().isCollection) return open_.back().value->AppendElement();
+    if (depth_ != 0 && Innermost().isCollection) return Innermost().value->AppendElement();
     return *pending_;
   }
 
   bool Open(bool collection) {
-    if (open_.size() >= kMaxReaderNesting) return false;
+    if (depth_ == kMaxReaderNesting) return false;
     BindingValue& slot = Slot();
     slot.Reset();  // a repeated member's later value replaces the earlier one
     if (collection) {
@@ -142,13 +142,14 @@ class ValueBuilder {
     } else {
       slot.EnsureStructure();
     }
-    open_.push_back({&slot, collection});
+    open_[depth_++] = {&slot, collection};
     return true;
   }
 
   BindingValue* pending_;
   bool mayHoldNul_;
-  std::vector<OpenContainer> open_;
+  size_t depth_ = 0;
+  OpenContainer open_[kMaxReaderNesting];  // [0, depth_) are open
 };
 
 void Fail(BindingResult& result, unsigned code, size_t offset) {
@@ -181,8 +182,7 @@ void Parse(BindingResult& result, Stream& stream, std::string_view document, boo
 }
 
 // Reads a text it must not change: rapidjson copies each string before decoding it.
-void ParseCopying(BindingResult& result, const char* text, std::string_view document,
-                  bool whole) {
+void ParseCopying(BindingResult& result, const char* text, std::string_view document, bool whole) {
   rapidjson::StringStream stream(text);
   Parse<rapidjson::kParseDefaultFlags>(result, stream, document, whole);
 }
