@@ -1,5 +1,6 @@
 #include "binding/binding_value.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,8 @@ constexpr uint32_t kFirstMemberCapacity =
 static_assert(kFirstCapacity > 0 && kFirstMemberCapacity > 0);
 // Up to this many members a structure keeps a single run: an insertion moves few entries.
 constexpr uint32_t kSingleRunMembers = 32;
+// SortMembers sorts up to this many members by insertion.
+constexpr uint32_t kInsertionSortedMembers = 16;
 
 constinit const BindingValue kSharedEmptyValue;
 
@@ -604,6 +607,56 @@ BindingValue& BindingValue::MemberForKey(InternedString* key) {
     context_->Release(key);
     throw;
   }
+}
+
+BindingValue& BindingValue::AppendMemberUnsorted(std::string_view name) {
+  InternedString* key = EnsureContext()->InternName(name);
+  try {
+    EnsureStructure();
+    StructureHeader* header = payload_.structure;
+    if (header->size == header->capacity) GrowMembers(size_t{header->size} + 1);
+    auto* value =
+        new (context_->Allocate(sizeof(BindingValue))) BindingValue(SharedContextTag{}, context_);
+    header->items[header->size++] = {key, value};
+    return *value;
+  } catch (...) {
+    context_->Release(key);
+    throw;
+  }
+}
+
+// Stable, so that the last of equal names stays last: an insertion sort for the few
+// members of most records, a merge sort beyond. Equal names are one interned entry.
+void BindingValue::SortMembers() noexcept {
+  if (kind_ != BindingValueKind::Structure) return;
+  StructureHeader* header = payload_.structure;
+  MemberEntry* const items = header->items;
+  const uint32_t size = header->size;
+  const auto before = [](const MemberEntry& a, const MemberEntry& b) {
+    return NameBefore(a.name->view(), b.name->view());
+  };
+  if (size <= kInsertionSortedMembers) {
+    for (uint32_t i = 1; i < size; ++i) {
+      const MemberEntry entry = items[i];
+      uint32_t j = i;
+      for (; j > 0 && before(entry, items[j - 1]); --j) items[j] = items[j - 1];
+      items[j] = entry;
+    }
+  } else if (!std::is_sorted(items, items + size, before)) {
+    std::stable_sort(items, items + size, before);
+  }
+  uint32_t kept = 0;
+  for (uint32_t i = 0; i < size; ++i) {
+    if (i + 1 < size && items[i + 1].name == items[i].name) {
+      items[i].value->~BindingValue();
+      context_->Free(items[i].value, sizeof(BindingValue));
+      context_->Release(items[i].name);
+      continue;
+    }
+    items[kept++] = items[i];
+  }
+  header->size = kept;
+  header->sorted = kept;
 }
 
 bool BindingValue::RemoveMember(std::string_view name) noexcept {

@@ -214,6 +214,15 @@ class BindingValue {
   // one already keeps its content. For builders such as the readers.
   BindingValue& EnsureCollection();
   BindingValue& EnsureStructure();
+  // For builders that receive a structure's members one after another (the readers):
+  // appends a member without looking for its name or keeping the name order, turning a
+  // non-structure into an empty structure first. Until SortMembers the structure may hold
+  // its members out of order and a name more than once; nothing but these two and
+  // destruction may touch it meanwhile.
+  BindingValue& AppendMemberUnsorted(std::string_view name);
+  // Puts the members in name order; of a name appended more than once only the last
+  // member stays.
+  void SortMembers() noexcept;
 
   // Deep equality: same kind and payload; strings and blobs by bytes; enums by value and
   // key; structures by member names and values.

@@ -61,7 +61,9 @@ bool MayEscapeNul(std::string_view document) {
 // Builds the value from rapidjson's events. The open containers sit on a stack of
 // pointers, as deep as a document may nest, so a parse takes no heap block for it; a
 // pointer stays valid while its container is open because only the innermost open
-// container ever grows.
+// container ever grows. An object's members are appended as they come and put in name
+// order when it ends, where a repeated name keeps its last value; an object left open by a
+// failure is dropped with the whole value.
 class ValueBuilder {
  public:
   ValueBuilder(BindingValue& root, bool mayHoldNul) : pending_(&root), mayHoldNul_(mayHoldNul) {}
@@ -101,10 +103,11 @@ class ValueBuilder {
   }
   bool StartObject() { return Open(false); }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    pending_ = &Innermost().value->MemberForWriting(Text(text, length));
+    pending_ = &Innermost().value->AppendMemberUnsorted(Text(text, length));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
+    Innermost().value->SortMembers();
     --depth_;
     return true;
   }
@@ -136,7 +139,6 @@ class ValueBuilder {
   bool Open(bool collection) {
     if (depth_ == kMaxReaderNesting) return false;
     BindingValue& slot = Slot();
-    slot.Reset();  // a repeated member's later value replaces the earlier one
     if (collection) {
       slot.EnsureCollection();
     } else {

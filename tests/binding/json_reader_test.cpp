@@ -47,6 +47,24 @@ void RunCases(std::initializer_list<Case> cases) {
   }
 }
 
+// Forty members in descending name order, then two names again: past the few members
+// that are sorted by insertion, the later value of a repeated name must still be the one
+// kept, and each name appear once.
+Case ManyMembersOutOfOrder() {
+  const auto name = [](int i) {
+    return std::string("m") + char('0' + i / 10) + char('0' + i % 10);
+  };
+  std::string text = "{";
+  for (int i = 39; i >= 0; --i) text += '"' + name(i) + "\":" + std::to_string(i) + ',';
+  text += R"("m05":"late","m30":"late"})";
+  std::string expected = "{";
+  for (int i = 0; i < 40; ++i) {
+    if (i > 0) expected += ',';
+    expected += name(i) + ':' + (i == 5 || i == 30 ? R"("late")" : "u:" + std::to_string(i));
+  }
+  return {"many members out of order, two repeated", text, expected + '}'};
+}
+
 TEST(JsonReaderTest, Values) {
   RunCases({
       {"null", "null", "null"},
@@ -73,6 +91,7 @@ TEST(JsonReaderTest, Values) {
       {"nested", R"([{"a":[null,{"b":-1.5}]},[[]]])", "[{a:[null,{b:f:-1.5}]},[[]]]"},
       {"repeated member", R"({"a":1,"a":-2})", "{a:i:-2}"},
       {"repeated member replaces a container", R"({"a":[1,2],"a":{"x":1},"a":[3]})", "{a:[u:3]}"},
+      ManyMembersOutOfOrder(),
   });
 }
 
