@@ -8,8 +8,9 @@
 // and value references in one array sorted by name. Once it has held more than 32
 // members, members that arrive out of order gather in a short second sorted run that
 // merges into the first when it grows past about the square root of the member count, so
-// that building any structure costs at most n^1.5 moves. Member values stay where they
-// were created.
+// that building any structure costs at most n^1.5 moves; a builder that adds all of a
+// structure's members in one go may append them unsorted and sort them once at the end
+// instead (AppendMemberUnsorted). Member values stay where they were created.
 //
 // A free-standing value owns the storage of its whole tree, a BindingValueContext created
 // the first time the tree needs one; the elements and members of the tree share it.

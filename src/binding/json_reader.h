@@ -6,8 +6,9 @@
 // copying every string); a handler builds the value directly. null gives empty,
 // true and false bool, an integer without sign that fits 64 bits unsigned, a negative one
 // that fits 64 bits signed, any other number float; strings and member names are interned
-// up to their first NUL character; a repeated member name stores its later value into the
-// same member. Containers nest at most kMaxReaderNesting deep.
+// up to their first NUL character; of a repeated member name the later value stays (the
+// earlier ones are kept until their object ends). Containers nest at most
+// kMaxReaderNesting deep.
 //
 //   mau::BindingResult result;
 //   mau::ParseJson(result, R"({"id": 103, "roles": ["mage"]})");

@@ -64,8 +64,8 @@ bool MatchRoute(const Route& route, std::string_view url, PathParameters& path) 
 
 bool SelectRoute(CallContext& context, std::span<const Route> routes, bool ignoreMethod) {
   for (const Route& route : routes) {
-    // 8 buckets at the default maximum load factor of 1.0. Setting that factor again would
-    // make libstdc++ rehash to 23 buckets on the first insertion.
+    // 8 buckets (libstdc++ makes them 11) at the default maximum load factor of 1.0.
+    // Setting that factor again would make libstdc++ rehash on the first insertion.
     PathParameters path(8);
     if (!MatchRoute(route, context.url, path)) continue;
     if (!ignoreMethod && route.registration() != nullptr &&
