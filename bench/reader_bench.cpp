@@ -11,12 +11,14 @@
 #define MSGPACK_NO_BOOST
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <msgpack.hpp>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -201,6 +203,31 @@ void BM_Json_Nlohmann(benchmark::State& state, Doc doc) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
+
+// One object of 200,000 members (about 4 MB) whose names come in ascending, descending or
+// random order: what building a large structure costs apart from parsing.
+void BM_Json_LargeObject(benchmark::State& state) {
+  constexpr int kMembers = 200000;
+  std::vector<int> order(kMembers);
+  for (int i = 0; i < kMembers; ++i) order[i] = i;
+  if (state.range(0) == 1) std::reverse(order.begin(), order.end());
+  if (state.range(0) == 2) std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  std::string text = "{";
+  char member[32];
+  for (const int i : order) {
+    std::snprintf(member, sizeof member, "%s\"m%06d\":%d", text.size() > 1 ? "," : "", i, i);
+    text += member;
+  }
+  text += '}';
+  for (auto _ : state) {
+    mau::BindingResult result;
+    mau::ParseJson(result, text);
+    if (!result.ok()) state.SkipWithError(std::string(result.ErrorText()).c_str());
+    benchmark::DoNotOptimize(&result);
+  }
+  state.SetLabel(state.range(0) == 0 ? "ascending" : state.range(0) == 1 ? "descending" : "random");
+}
+BENCHMARK(BM_Json_LargeObject)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------- MessagePack
 
