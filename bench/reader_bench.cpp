@@ -204,7 +204,7 @@ void BM_Json_Nlohmann(benchmark::State& state, Doc doc) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
 
-// One object of 200,000 members (about 4 MB) whose names come in ascending, descending or
+// One object of 200,000 members (about 3 MB) whose names come in ascending, descending or
 // random order: what building a large structure costs apart from parsing.
 void BM_Json_LargeObject(benchmark::State& state) {
   constexpr int kMembers = 200000;

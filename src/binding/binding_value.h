@@ -215,7 +215,7 @@ class BindingValue {
   // one already keeps its content. For builders such as the readers.
   BindingValue& EnsureCollection();
   BindingValue& EnsureStructure();
-  // For builders that receive a structure's members one after another (the readers):
+  // For builders that receive a structure's members one after another (the JSON reader):
   // appends a member without looking for its name or keeping the name order, turning a
   // non-structure into an empty structure first. Until SortMembers the structure may hold
   // its members out of order and a name more than once; nothing but these two and
