@@ -561,6 +561,13 @@ BindingValue& BindingValue::MemberForWriting(std::string_view name, uint32_t nam
   return MemberForKey(EnsureContext()->InternName(name, nameHash));
 }
 
+// Destroys a member's value and releases its name; the entry itself stays for the caller.
+void BindingValue::DropMember(const MemberEntry& entry) noexcept {
+  entry.value->~BindingValue();
+  context_->Free(entry.value, sizeof(BindingValue));
+  context_->Release(entry.name);
+}
+
 // Takes over one reference to key. Names arriving in ascending order (copies, sorted input)
 // are appended without a search; others are inserted in place in a small structure, or
 // into the recent run of a large one.
@@ -648,9 +655,7 @@ void BindingValue::SortMembers() noexcept {
   uint32_t kept = 0;
   for (uint32_t i = 0; i < size; ++i) {
     if (i + 1 < size && items[i + 1].name == items[i].name) {
-      items[i].value->~BindingValue();
-      context_->Free(items[i].value, sizeof(BindingValue));
-      context_->Release(items[i].name);
+      DropMember(items[i]);
       continue;
     }
     items[kept++] = items[i];
@@ -665,10 +670,7 @@ bool BindingValue::RemoveMember(std::string_view name) noexcept {
   MemberEntry* entry = FindEntry(header, name);
   if (entry == nullptr) return false;
   const auto index = static_cast<uint32_t>(entry - header->items);
-  InternedString* key = entry->name;
-  entry->value->~BindingValue();
-  context_->Free(entry->value, sizeof(BindingValue));
-  context_->Release(key);
+  DropMember(*entry);
   MoveEntries(entry, entry + 1, header->size - index - 1);
   --header->size;
   if (index < header->sorted) --header->sorted;

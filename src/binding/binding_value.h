@@ -90,6 +90,7 @@ inline bool NameBefore(std::string_view a, std::string_view b) noexcept {
 }
 
 struct PendingLink;
+struct MemberEntry;
 struct CollectionHeader;
 struct StructureHeader;
 struct BlobHeader;
@@ -272,6 +273,7 @@ class BindingValue {
   void GrowCollection(size_t needed);
   void GrowMembers(size_t needed);
   BindingValue& MemberForKey(InternedString* key);
+  void DropMember(const binding_value_internal::MemberEntry& entry) noexcept;
   binding_value_internal::CollectionHeader* MakeCollection();
   binding_value_internal::StructureHeader* MakeStructure();
 

@@ -6,11 +6,11 @@
 // come from the global page source (page_source.h). Every page starts with a header that
 // occupies its first slots. A page hands out its never-used slots in order; returned slots
 // are chained by 16-bit slot indexes kept in their first two bytes (0 ends the chain, since
-// slot 0 always belongs to the header) and are handed out first. The pool
-// keeps a list of its pages that still have a free slot and a list of its full pages; a
-// page that empties completely goes back to the page source, except the first page. A pool
-// destroyed with slots still taken gives all its pages back at once, so a value tree
-// dropped together with its context needs no slot-by-slot release.
+// slot 0 always belongs to the header) and are handed out first. The pool keeps a list of
+// its pages that still have a free slot and a list of its full pages; a page that empties
+// completely goes back to the page source, except the first page. A pool destroyed with
+// slots still taken gives all its pages back at once, so a value tree dropped together
+// with its context needs no slot-by-slot release.
 //
 // SlotPools bundles the size classes of one value context: 18 small ones of 4, 8, ..., 72
 // bytes, and medium ones of 96 to 1024 bytes for the arrays of larger collections and
