@@ -1,15 +1,21 @@
 // mau-host as a user runs it: the exit status and the messages of whole runs, with the
-// test plug-in library, which logs each chat change it sees.
+// test plug-in library, which logs each chat change it sees, and one run of the real
+// plug-in under valgrind.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../discord/ipc_test_support.h"
 #include "child_process.h"
+#include "fake_discord_core.h"
 #include "plugin_library.h"
 #include "support/test_support.h"
 
@@ -19,6 +25,24 @@ namespace {
 using namespace std::chrono_literals;
 
 std::filesystem::path BinFolder() { return host::ExecutableFolder(); }
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+// The program of that name in a folder of $PATH.
+std::optional<std::filesystem::path> FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string folders = path != nullptr ? path : "";
+  for (size_t start = 0; start <= folders.size();) {
+    const size_t end = std::min(folders.find(':', start), folders.size());
+    const std::filesystem::path candidate =
+        std::filesystem::path(folders.substr(start, end - start)) / name;
+    std::error_code ec;
+    if (end > start && std::filesystem::is_regular_file(candidate, ec)) return candidate;
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+#endif
+
 std::filesystem::path MauHost() { return BinFolder() / MAU_HOST_FILE; }
 std::string TestPlugin() { return (BinFolder() / MAU_TEST_PLUGIN_FILE).string(); }
 
@@ -201,6 +225,42 @@ TEST_F(MauHostProgram, SignalsStopThePluginAndExitWithTheirStatus) {
     output_ = test::ReadFile(output());
     EXPECT_TRUE(Shows("mau-host: interrupted: stopping the plug-in")) << output_;
   }
+#endif
+}
+
+// A whole run of the real plug-in, talking to the Discord stand-in, under valgrind: when
+// mau-host has stopped and unloaded the library, no block of it is lost.
+TEST_F(MauHostProgram, ARunUnderValgrindLosesNothing) {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "valgrind runs POSIX programs built without sanitizers";
+#else
+  const std::optional<std::filesystem::path> valgrind = FindOnPath("valgrind");
+  if (!valgrind) GTEST_SKIP() << "valgrind is not installed";
+  discord::test::PrivateIpcDirectory ipc;
+  fake_discord::FakeDiscord discord([&] {
+    fake_discord::FakeDiscordOptions options;
+    options.directory = ipc.path();
+    return options;
+  }());
+  std::string error;
+  ASSERT_TRUE(discord.Start(&error)) << error;
+  Write(session(),
+        {R"({"at": 0.5, "uri": "/mau-chat/v1/me", "data": {"mau": {"gameStatus": "inGame",)"
+         R"( "gameQueueType": "ARAM_5x5", "championId": "3", "mapId": "12"}}})",
+         R"({"at": 1, "uri": "/mau-chat/v1/me", "delete": true})"});
+  std::string run;
+  ASSERT_TRUE(child_.Start(*valgrind,
+                           {"--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
+                            "--error-exitcode=99", "--keep-debuginfo=yes", MauHost().string(),
+                            "--plugin", (BinFolder() / MAU_PLUGIN_FILE).string(), "--resources",
+                            std::string(MAU_EXAMPLES_DIR) + "/resources", "--session",
+                            session().string(), "--linger", "2"},
+                           input(), output(), &error))
+      << error;
+  EXPECT_EQ(child_.Wait(300s), 0) << test::ReadFile(output());
+  output_ = test::ReadFile(output());
+  EXPECT_TRUE(Shows("All heap blocks were freed")) << output_;
+  EXPECT_TRUE(discord.WaitForActivity(0ms).has_value()) << "the plug-in reached Discord";
 #endif
 }
 
