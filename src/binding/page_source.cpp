@@ -1,5 +1,6 @@
 #include "binding/page_source.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -149,10 +150,16 @@ class PageSource {
   bool keepReserve_ = true;
 };
 
+std::atomic<PageSource*> g_created{nullptr};  // the source, once Source() has made it
+
 // Never destroyed: value trees held by static objects may give pages back during exit.
 PageSource& Source() {
   alignas(PageSource) static unsigned char storage[sizeof(PageSource)];
-  static PageSource* source = new (storage) PageSource();
+  static PageSource* source = [] {
+    auto* made = new (storage) PageSource();
+    g_created.store(made, std::memory_order_release);
+    return made;
+  }();
   return *source;
 }
 
@@ -162,8 +169,11 @@ PageSource& Source() {
 // its last node: nothing of the source stays behind in a host that unloads the library.
 struct ReleaseAtExit {
   ~ReleaseAtExit() {
+    // A source never made holds nothing; making it here would only take resources.
+    PageSource* source = g_created.load(std::memory_order_acquire);
+    if (source == nullptr) return;
     try {
-      Source().DropReserve();
+      source->DropReserve();
     } catch (...) {  // a failing mutex: leave the memory where it is
     }
   }

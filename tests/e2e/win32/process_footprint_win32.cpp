@@ -1,5 +1,5 @@
-// The process footprint from the virtual memory map and the process's memory counters.
-// Only Win32 code belongs in this file.
+// The process footprint from the virtual memory map, the process's memory counters and
+// its heaps. Only Win32 code belongs in this file.
 #include <windows.h>
 
 #include <psapi.h>
@@ -25,12 +25,20 @@ ProcessFootprint ReadProcessFootprint() {
     if (next <= address) break;
     address = next;
   }
-  PROCESS_MEMORY_COUNTERS_EX counters{};
+  PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof counters;
-  if (K32GetProcessMemoryInfo(GetCurrentProcess(),
-                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                              sizeof counters)) {
-    footprint.residentBytes = counters.PrivateUsage;
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+    footprint.residentBytes = counters.WorkingSetSize;
+  }
+  HANDLE heaps[256];
+  const DWORD count = GetProcessHeaps(256, heaps);
+  for (DWORD i = 0; i < count && i < 256; ++i) {
+    if (!HeapLock(heaps[i])) continue;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heaps[i], &entry)) {
+      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) footprint.heapBytes += entry.cbData;
+    }
+    HeapUnlock(heaps[i]);
   }
   return footprint;
 }
