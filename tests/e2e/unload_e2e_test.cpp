@@ -48,11 +48,9 @@ constexpr bool kFootprintIsMeaningful = true;
 
 TEST(UnloadingTheLibrary, AHundredCyclesLeaveNothingBehind) {
   discord::test::PrivateIpcDirectory ipc;
-  fake_discord::FakeDiscord discord([&] {
-    fake_discord::FakeDiscordOptions options;
-    options.directory = ipc.path();
-    return options;
-  }());
+  fake_discord::FakeDiscordOptions options;
+  options.directory = ipc.path();
+  fake_discord::FakeDiscord discord(options);
   std::string error;
   ASSERT_TRUE(discord.Start(&error)) << error;
   host::ResourceStore store(std::string(MAU_EXAMPLES_DIR) + "/resources");

@@ -237,11 +237,9 @@ TEST_F(MauHostProgram, ARunUnderValgrindLosesNothing) {
   const std::optional<std::filesystem::path> valgrind = FindOnPath("valgrind");
   if (!valgrind) GTEST_SKIP() << "valgrind is not installed";
   discord::test::PrivateIpcDirectory ipc;
-  fake_discord::FakeDiscord discord([&] {
-    fake_discord::FakeDiscordOptions options;
-    options.directory = ipc.path();
-    return options;
-  }());
+  fake_discord::FakeDiscordOptions options;
+  options.directory = ipc.path();
+  fake_discord::FakeDiscord discord(options);
   std::string error;
   ASSERT_TRUE(discord.Start(&error)) << error;
   Write(session(),
