@@ -159,6 +159,7 @@ void IpcConnection::Wait(IpcWakeup& wakeup, bool want_read, bool want_write, int
   }
   const short events = static_cast<short>((want_read ? POLLIN : 0) | (want_write ? POLLOUT : 0));
   if (is_open_ && events != 0) waits[count++] = {Fd(handle_), events, 0};
+  if (count == 0 && timeout_ms < 0) return;  // nothing could end an unlimited wait
   // An interrupted wait simply returns: the caller looks at everything again anyway.
   if (SocketCallTable().poll(waits, count, timeout_ms < 0 ? -1 : timeout_ms) > 0 &&
       wake != nullptr && (wake->revents & POLLIN) != 0) {
