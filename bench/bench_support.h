@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "fake_discord_core.h"
 #include "platform/alloc_hooks.h"
 #include "platform/process_info.h"
 
@@ -75,6 +77,21 @@ class PrivateRuntimeDirectory {
   std::filesystem::path path_;
   ScopedEnvironmentVariable variable_;
 };
+
+// A Discord stand-in listening in `directory`; null, with the benchmark skipped and the
+// reason given, when it cannot listen.
+inline std::unique_ptr<fake_discord::FakeDiscord> StartDiscordStandIn(
+    benchmark::State& state, const std::string& directory) {
+  fake_discord::FakeDiscordOptions options;
+  options.directory = directory;
+  auto discord = std::make_unique<fake_discord::FakeDiscord>(options);
+  std::string error;
+  if (!discord->Start(&error)) {
+    state.SkipWithError(error.c_str());
+    return nullptr;
+  }
+  return discord;
+}
 
 // Reports the median and the 99th percentile of latency samples in microseconds as the
 // counters "p50_us" and "p99_us".

@@ -50,14 +50,10 @@ BENCHMARK(BM_SerializeSetActivity);
 
 void BM_PresenceLatency(benchmark::State& state) {
   mau::bench::PrivateRuntimeDirectory runtime_directory;
-  mau::fake_discord::FakeDiscordOptions options;
-  options.directory = runtime_directory.str();
-  mau::fake_discord::FakeDiscord discord(options);
-  std::string error;
-  if (!discord.Start(&error)) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  const std::unique_ptr<mau::fake_discord::FakeDiscord> stand_in =
+      mau::bench::StartDiscordStandIn(state, runtime_directory.str());
+  if (!stand_in) return;
+  mau::fake_discord::FakeDiscord& discord = *stand_in;
   // Every presence is measured within the send budget: 64 in any millisecond is more than
   // this loop ever sends.
   if (!RpcClient::SetPresenceRateLimit({64, 1, 15000})) {
@@ -110,14 +106,11 @@ BENCHMARK(BM_PresenceLatency)->Iterations(2000)->UseRealTime()->Unit(benchmark::
 void BM_PresenceRestoreAfterRestart(benchmark::State& state) {
   static const int kAwayMs[] = {400, 2200, 4100, 6300, 8600};
   mau::bench::PrivateRuntimeDirectory runtime_directory;
-  mau::fake_discord::FakeDiscordOptions options;
-  options.directory = runtime_directory.str();
-  mau::fake_discord::FakeDiscord discord(options);
+  const std::unique_ptr<mau::fake_discord::FakeDiscord> stand_in =
+      mau::bench::StartDiscordStandIn(state, runtime_directory.str());
+  if (!stand_in) return;
+  mau::fake_discord::FakeDiscord& discord = *stand_in;
   std::string error;
-  if (!discord.Start(&error)) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
   RpcClient::Start("901274638105567233", nullptr, false, nullptr);
   RpcClient::SetPresence(TypicalPresence());
   if (!discord.WaitForActivity(std::chrono::seconds(10))) {

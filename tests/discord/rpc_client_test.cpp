@@ -137,6 +137,15 @@ class RpcClientTest : public ::testing::Test {
     ASSERT_EQ(NextFrames(4).size(), 4u);
   }
 
+  // Waits until attempt number `attempt` has been made and its deadline stored (the
+  // attempt counts before its deadline is stored), and reads the back-off then.
+  static bool WaitForAttempt(int32_t attempt, test_seam::BackoffView& view) {
+    return test::WaitUntil([&] {
+      view = test_seam::ReadBackoff();
+      return view.attempts == attempt && view.next_attempt > clock_now;
+    });
+  }
+
   static bool WaitForState(RpcConnection::State state) {
     return test::WaitUntil([&] { return test_seam::ConnectionState() == state; });
   }
@@ -211,13 +220,8 @@ TEST_F(RpcClientTest, WithoutDiscordAttemptsWaitForTheBackoffAndReportNothing) {
 
   std::vector<int64_t> delays;
   for (int32_t attempt = 1; attempt <= 12; ++attempt) {
-    // The attempt counts before its deadline is stored: wait for the deadline too.
     test_seam::BackoffView view{};
-    ASSERT_TRUE(test::WaitUntil([&] {
-      view = test_seam::ReadBackoff();
-      return view.attempts == attempt && view.next_attempt > clock_now;
-    })) << "attempt "
-        << attempt;
+    ASSERT_TRUE(WaitForAttempt(attempt, view)) << "attempt " << attempt;
     EXPECT_EQ(view.next_attempt, clock_now + view.current_ms * kTicksPerMs);
     delays.push_back(view.current_ms);
 
@@ -507,6 +511,13 @@ TEST_F(RpcClientTest, BudgetHoldsTheLatestPresenceAndConvergenceSendsItOnceMore)
   const int64_t t0 = clock_now;
   auto at = [&](int64_t ms) { clock_now = t0 + ms * kTicksPerMs; };
   auto nothing_for_a_while = [&] { return !discord_->WaitForActivity(milliseconds(100)); };
+  // `sent` goes once more exactly `ms` after t0, not a tick before.
+  auto expect_resend_at = [&](int64_t ms, const ReceivedActivity& sent) {
+    clock_now = t0 + ms * kTicksPerMs - 1;
+    EXPECT_TRUE(nothing_for_a_while()) << "sent again before " << ms << " ms";
+    at(ms);
+    EXPECT_EQ(NextActivity().payload, sent.payload) << "not sent again at " << ms << " ms";
+  };
 
   // Five in a burst go at once; a reset counts as a presence.
   RpcClient::ResetPresence();
@@ -526,10 +537,7 @@ TEST_F(RpcClientTest, BudgetHoldsTheLatestPresenceAndConvergenceSendsItOnceMore)
   EXPECT_EQ(latest.state, "six");
 
   // It went at the edge of the window: once more 15 s later, and only once.
-  at(35000 - 1);
-  EXPECT_TRUE(nothing_for_a_while());
-  at(35000);
-  EXPECT_EQ(NextActivity().payload, latest.payload);
+  expect_resend_at(35000, latest);
   at(100000);
   EXPECT_TRUE(nothing_for_a_while());
 
@@ -540,10 +548,7 @@ TEST_F(RpcClientTest, BudgetHoldsTheLatestPresenceAndConvergenceSendsItOnceMore)
   RpcClient::SetPresence(WithState("eight"));
   const ReceivedActivity eight = NextActivity();
   EXPECT_EQ(eight.state, "eight");
-  at(116000 - 1);
-  EXPECT_TRUE(nothing_for_a_while());
-  at(116000);
-  EXPECT_EQ(NextActivity().payload, eight.payload);
+  expect_resend_at(116000, eight);
   EXPECT_EQ(discord_->connection_count(), 1);
 }
 
@@ -733,11 +738,7 @@ TEST_F(RpcClientTest, AttemptsComeQuicklyForTenSecondsAfterALostConnection) {
   std::vector<int64_t> delays;
   for (int32_t attempt = 1; attempt <= 12; ++attempt) {
     test_seam::BackoffView view{};
-    ASSERT_TRUE(test::WaitUntil([&] {
-      view = test_seam::ReadBackoff();
-      return view.attempts == attempt && view.next_attempt > clock_now;
-    })) << "attempt "
-        << attempt;
+    ASSERT_TRUE(WaitForAttempt(attempt, view)) << "attempt " << attempt;
     delays.push_back((view.next_attempt - clock_now) / kTicksPerMs);
     clock_now = view.next_attempt;
   }
