@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "discord/rpc_connection.h"
 #include "fake_discord_core.h"
@@ -37,7 +39,8 @@ class FakeDiscordTest : public ::testing::Test {
 
   // Sends one command and waits for the answer that carries its nonce.
   std::string Ask(const std::string& command) {
-    EXPECT_TRUE(connection_->Write(command.data(), command.size()));
+    EXPECT_EQ(connection_->Write(command.data(), command.size()),
+              RpcConnection::WriteResult::Queued);
     std::string answer;
     test::WaitUntil([&] {
       const JsonValue* message = connection_->Read();
@@ -91,6 +94,27 @@ TEST_F(FakeDiscordTest, ValidatesActivitiesAsDiscordDoes) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Ask(c.command), c.answer);
   }
+}
+
+TEST_F(FakeDiscordTest, IgnoresActivitiesBeyondTheRateLimitWithASuccessReply) {
+  FakeDiscordOptions options;
+  options.rate_limit_count = 2;
+  options.rate_limit_window = std::chrono::milliseconds(300);
+  Start(options);
+  Connect();
+  const std::string activity = SetActivity(R"({"state":"In game"})");
+  for (int n = 0; n < 3; ++n) EXPECT_EQ(Ask(activity), "null ") << n;
+  EXPECT_EQ(Ask(SetActivity(R"({"state":")" + std::string(129, 's') + R"("})")),
+            R"(ERROR "activity.state" must be at most 128 characters)")
+      << "a refused activity is answered as before";
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  EXPECT_EQ(Ask(activity), "null ");
+
+  std::vector<bool> ignored;
+  while (auto received = discord_->WaitForActivity(std::chrono::milliseconds(0))) {
+    ignored.push_back(received->rate_limited);
+  }
+  EXPECT_THAT(ignored, ::testing::ElementsAre(false, false, true, false, false));
 }
 
 TEST_F(FakeDiscordTest, ClosesAfterTheConfiguredFrame) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -55,9 +56,15 @@ class PresenceEndToEnd : public ::testing::Test {
     std::filesystem::remove(resources_.path() / (uri.substr(1) + ".json"));
   }
 
-  void StartDiscord() {
+  // Starts the stand-in, or starts it again after Stop: a Discord that restarts. Options,
+  // when given, replace those of the stand-in that has not started yet.
+  void StartDiscord(std::optional<fake_discord::FakeDiscordOptions> options = std::nullopt) {
+    if (options) {
+      options->directory = ipc_.path();
+      discord_ = std::make_unique<FakeDiscord>(*options);
+    }
     std::string error;
-    ASSERT_TRUE(discord_.Start(&error)) << error;
+    ASSERT_TRUE(discord_->Start(&error)) << error;
   }
   bool StartHost() {
     std::string error;
@@ -90,15 +97,15 @@ class PresenceEndToEnd : public ::testing::Test {
   std::optional<ReceivedActivity> NextActivity(std::chrono::milliseconds timeout = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (auto activity = discord_.WaitForActivity(0ms)) return activity;
+      if (auto activity = discord_->WaitForActivity(0ms)) return activity;
       Pump(10ms);
     }
-    return discord_.WaitForActivity(0ms);
+    return discord_->WaitForActivity(0ms);
   }
   // True when no SET_ACTIVITY arrives within the time.
   bool NoActivityFor(std::chrono::milliseconds duration) {
     Pump(duration);
-    return !discord_.WaitForActivity(0ms).has_value();
+    return !discord_->WaitForActivity(0ms).has_value();
   }
 
   bool Logged(std::string_view text) {
@@ -110,12 +117,16 @@ class PresenceEndToEnd : public ::testing::Test {
   }
 
   discord::test::PrivateIpcDirectory ipc_;
+  // The plug-in sends each presence at once: these tests follow every change. The rate
+  // limit has its own test.
+  test::ScopedEnv noRateLimit_{"MAU_DISCORD_RATE_LIMIT", "5/0"};
+  test::ScopedEnv noResend_{"MAU_DISCORD_RESEND_AFTER", "0"};
   test::TempDir resources_;
-  FakeDiscord discord_{[&] {
+  std::unique_ptr<FakeDiscord> discord_ = std::make_unique<FakeDiscord>([&] {
     fake_discord::FakeDiscordOptions options;
     options.directory = ipc_.path();
     return options;
-  }()};
+  }());
   host::ResourceStore store_{resources_.path()};
   std::mutex logLock_;
   std::vector<std::string> log_;
@@ -220,7 +231,7 @@ TEST_F(PresenceEndToEnd, DiscordStartingLateGetsTheWaitingPresence) {
             "image=champ_brannoc | text=Brannoc");
 }
 
-TEST_F(PresenceEndToEnd, DiscordRestartingMidGame) {
+TEST_F(PresenceEndToEnd, DiscordRestartingMidGameGetsThePresenceBackAtOnce) {
   StartDiscord();
   ASSERT_TRUE(StartHost());
   ASSERT_TRUE(NextActivity());  // the start-up reset
@@ -229,16 +240,21 @@ TEST_F(PresenceEndToEnd, DiscordRestartingMidGame) {
   ASSERT_TRUE(before);
   EXPECT_EQ(before->connection, 1);
 
-  ASSERT_TRUE(discord_.DropConnection());
-  ASSERT_TRUE(discord::test::WaitUntil(
-      [&] {
-        Pump(10ms);
-        return discord_.WaitForReady(2, 0ms);
-      },
-      30s))
-      << "the plug-in reconnects";
-  // A presence delivered before the restart is not sent again; the next change is.
-  EXPECT_TRUE(NoActivityFor(300ms));
+  // Discord goes away for a few seconds and comes back: the latest presence is sent again.
+  discord_->Stop();
+  Pump(3s);
+  StartDiscord();
+  const auto listening = std::chrono::steady_clock::now();
+  auto restored = NextActivity();
+  const double restoreMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - listening)
+          .count();
+  RecordProperty("restoreMsAfterRestart", std::to_string(restoreMs));
+  std::printf("presence back %.0f ms after Discord listened again\n", restoreMs);
+  ASSERT_TRUE(restored);
+  EXPECT_EQ(restored->connection, 2);
+  EXPECT_EQ(restored->payload, before->payload);
+
   Publish(kChat, Chat("inGame", "BOT_5x5", "1", "11", "1765339999000"));
   auto after = NextActivity();
   ASSERT_TRUE(after);
@@ -249,13 +265,55 @@ TEST_F(PresenceEndToEnd, DiscordRestartingMidGame) {
   EXPECT_TRUE(Logged("Discord RPC: disconnected ("));
 }
 
+TEST_F(PresenceEndToEnd, BurstOfChangesEndsOnTheLatestStateUnderDiscordsRateLimit) {
+  // Discord's limit, in a short window: 3 activities a second, the plug-in keeping to it.
+  fake_discord::FakeDiscordOptions options;
+  options.rate_limit_count = 3;
+  options.rate_limit_window = 1000ms;
+  StartDiscord(options);
+  test::ScopedEnv rate("MAU_DISCORD_RATE_LIMIT", "3/1");
+  test::ScopedEnv resend("MAU_DISCORD_RESEND_AFTER", "0.75");
+  ASSERT_TRUE(StartHost());
+
+  const char* statuses[] = {"inQueue", "championSelect", "inGame"};
+  std::string last;
+  for (int i = 0; i < 12; ++i) {
+    const std::string stamp = std::to_string(1765339200000LL + i * 60000LL);
+    last = stamp.substr(0, stamp.size() - 3);
+    Publish(kChat, Chat(statuses[i % 3], "ARAM_5x5", "", "12", stamp.c_str()));
+    Pump(5ms);
+  }
+  // Chat status inGame (the last one, 11 % 3 == 2) shows its start time.
+  const std::string expected =
+      "state=In a match | details=Frostspire Bridge (All Random Arena) | "
+      "start=" +
+      last + " | image=logo | text=";
+  Pump(3s);
+  std::vector<ReceivedActivity> activities;
+  while (auto activity = discord_->WaitForActivity(0ms)) activities.push_back(*activity);
+  int ignored = 0;
+  std::optional<ReceivedActivity> shown;
+  for (const ReceivedActivity& activity : activities) {
+    if (activity.rate_limited) {
+      ++ignored;
+    } else if (activity.error.empty()) {
+      shown = activity;
+    }
+  }
+  std::printf("%zu activities sent for 13 changes, %d ignored for the rate limit\n",
+              activities.size(), ignored);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(Card(*shown), expected);
+  EXPECT_LT(activities.size(), 13u) << "the burst is not sent change by change";
+}
+
 TEST_F(PresenceEndToEnd, NoLocalizedStringsMeansNoStart) {
   RemoveResource("/mau-game-data/assets/v1/discord_strings");
   StartDiscord();
   EXPECT_FALSE(StartHost());
   EXPECT_TRUE(Logged("Could not get localized strings from game data!"));
   EXPECT_TRUE(NoActivityFor(500ms));
-  EXPECT_EQ(discord_.connection_count(), 0) << "the Discord client never starts";
+  EXPECT_EQ(discord_->connection_count(), 0) << "the Discord client never starts";
 }
 
 TEST_F(PresenceEndToEnd, LongLocalizedTextsAreCutAtWholeCharacters) {

@@ -32,7 +32,7 @@ constexpr size_t kMaxTextCharacters = 128;
 constexpr size_t kMaxKept = 10000;  // received frames and activities kept for the waiters
 constexpr milliseconds kPollInterval{10};
 constexpr milliseconds kFrameTimeout{2000};
-constexpr milliseconds kSplitPause{50};
+constexpr milliseconds kSplitPause{20};
 
 // RPC error codes of Discord's documentation.
 constexpr int kInvalidPayload = 4000;
@@ -243,9 +243,13 @@ struct FakeDiscord::State {
   std::deque<std::pair<uint32_t, std::string>> outbox;
   int connections = 0;
   int ready_connection = 0;  // the latest connection that completed the handshake
+  int ended_connection = 0;  // the latest connection that ended
   bool connected = false;
   bool drop_requested = false;
   std::string endpoint;
+  // When the activities of the present connection that count for the rate limit were
+  // accepted (the stand-in's thread only).
+  std::deque<std::chrono::steady_clock::time_point> accepted;
 
   void Run();
   void Serve(int connection);
@@ -254,6 +258,8 @@ struct FakeDiscord::State {
   bool Answer(int connection, uint32_t opcode, const std::string& payload, bool& handshaken,
               std::string& reason);
   std::string AnswerCommand(int connection, const std::string& payload);
+  // Whether an activity accepted now would exceed the rate limit; records it when not.
+  bool OverRateLimit();
 
   template <typename T>
   void Keep(std::deque<T>& queue, T item) {
@@ -327,8 +333,11 @@ bool FakeDiscord::DropConnection() {
   std::unique_lock<std::mutex> lock(state_->mutex);
   if (!state_->connected) return false;
   state_->drop_requested = true;
+  // A client may be connected again before this thread looks: wait for the end of the
+  // connection that was dropped.
+  const int dropped = state_->connections;
   return state_->changed.wait_for(lock, std::chrono::seconds(5),
-                                  [&] { return !state_->connected; });
+                                  [&] { return state_->ended_connection >= dropped; });
 }
 
 int FakeDiscord::connection_count() const {
@@ -359,9 +368,11 @@ void FakeDiscord::State::Run() {
 void FakeDiscord::State::Serve(int connection) {
   const bool faults = options.faults_on_every_connection || connection == 1;
   bool handshaken = false;
+  bool stalled = false;
   int frames_received = 0;
   int frames_for_ping = 0;
   std::string reason;
+  accepted.clear();
   while (reason.empty()) {
     if (stopping) {
       reason = "fake-discord stopped";
@@ -380,6 +391,10 @@ void FakeDiscord::State::Serve(int connection) {
     }
     if (reason.empty() && drop) reason = "dropped on request";
     if (!reason.empty()) break;
+    if (stalled) {
+      std::this_thread::sleep_for(kPollInterval);
+      continue;
+    }
 
     const IoResult readable = server.WaitReadable(kPollInterval);
     if (readable == IoResult::Timeout) continue;
@@ -420,12 +435,14 @@ void FakeDiscord::State::Serve(int connection) {
         ++frames_for_ping % options.ping_every == 0) {
       WriteFrame(kOpPing, R"({"ping":)" + std::to_string(frames_for_ping) + "}");
     }
+    stalled = faults && options.stall_after > 0 && frames_received >= options.stall_after;
   }
   server.CloseClient();
   {
     std::lock_guard<std::mutex> lock(mutex);
     connected = false;
     drop_requested = false;
+    ended_connection = connection;
   }
   changed.notify_all();
   if (options.observer.on_disconnected) options.observer.on_disconnected(connection, reason);
@@ -435,6 +452,7 @@ bool FakeDiscord::State::Answer(int connection, uint32_t opcode, const std::stri
                                 bool& handshaken, std::string& reason) {
   switch (opcode) {
     case kOpHandshake: {
+      if (options.silent) return true;
       rapidjson::Document handshake;
       const bool parsed = ParseShallowJson(payload, handshake) && handshake.IsObject();
       const int64_t version = parsed ? IntegerOr(handshake, "v", -1) : -1;
@@ -506,6 +524,8 @@ std::string FakeDiscord::State::AnswerCommand(int connection, const std::string&
     if (activity.error.empty() && options.error_on_set_activity) {
       activity.error = "Activity refused by fake-discord";
     }
+    // Discord drops what is over its limit without a word: the reply is a success.
+    if (activity.error.empty()) activity.rate_limited = OverRateLimit();
     std::string reply;
     if (!activity.error.empty()) {
       reply = ErrorReply(cmd, nonce, kInvalidPayload, activity.error);
@@ -557,6 +577,17 @@ std::string FakeDiscord::State::AnswerCommand(int connection, const std::string&
   return ErrorReply(cmd, nonce, kInvalidCommand, "Invalid command: " + cmd);
 }
 
+bool FakeDiscord::State::OverRateLimit() {
+  if (options.rate_limit_count <= 0) return false;
+  const auto now = std::chrono::steady_clock::now();
+  while (!accepted.empty() && now - accepted.front() >= options.rate_limit_window) {
+    accepted.pop_front();
+  }
+  if (accepted.size() >= static_cast<size_t>(options.rate_limit_count)) return true;
+  accepted.push_back(now);
+  return false;
+}
+
 bool FakeDiscord::State::WriteFrame(uint32_t opcode, const std::string& payload) {
   std::string frame(8, '\0');
   const uint32_t length = static_cast<uint32_t>(payload.size());
@@ -565,13 +596,17 @@ bool FakeDiscord::State::WriteFrame(uint32_t opcode, const std::string& payload)
     frame[4 + i] = static_cast<char>(length >> (8 * i));
   }
   frame += payload;
-  if (!options.split_frames || payload.empty()) return server.Write(frame.data(), frame.size());
-  // The header and the first half of the payload, then the rest: a reader that expects
-  // whole frames sees a frame whose payload is not all there yet.
-  const size_t first = 8 + payload.size() / 2;
-  if (!server.Write(frame.data(), first)) return false;
-  std::this_thread::sleep_for(kSplitPause);
-  return server.Write(frame.data() + first, frame.size() - first);
+  if (!options.split_frames) return server.Write(frame.data(), frame.size());
+  // A reader that expects whole frames sees first a header that is not all there, then a
+  // payload that is not.
+  size_t written = 0;
+  for (const size_t end : {size_t{5}, 8 + payload.size() / 2, frame.size()}) {
+    if (end <= written) continue;
+    if (written != 0) std::this_thread::sleep_for(kSplitPause);
+    if (!server.Write(frame.data() + written, end - written)) return false;
+    written = end;
+  }
+  return true;
 }
 
 }  // namespace mau::fake_discord

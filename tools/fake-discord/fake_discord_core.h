@@ -3,8 +3,10 @@
 // handshake with DISPATCH/READY (for an invented user), answers SET_ACTIVITY and
 // SUBSCRIBE with replies that carry the command's nonce, validates activities as Discord
 // does (valid UTF-8; "state", "details", "large_text" and "small_text" at most 128
-// characters) and answers a violation with an ERROR event. It can inject faults: pings,
-// OP_CLOSE, dropped connections, ERROR replies, frames written in two pieces.
+// characters) and answers a violation with an ERROR event. Like Discord, it can ignore
+// activity updates beyond a rate limit. It can inject faults: pings, OP_CLOSE, dropped
+// connections, ERROR replies, frames written in pieces, a handshake never answered, a
+// peer that stops reading.
 //
 //   FakeDiscordOptions options;
 //   options.directory = temp_dir;               // POSIX; Windows listens on the pipe
@@ -51,6 +53,8 @@ struct ReceivedActivity {
   std::string small_text;
   bool instance = false;
   std::string error;  // why it was answered with an ERROR event; empty when accepted
+  // Ignored for the rate limit, silently: answered as a success, not shown.
+  bool rate_limited = false;
   std::string payload;
 };
 
@@ -74,10 +78,21 @@ struct FakeDiscordOptions {
   int32_t close_code = 1000;
   std::string close_message = "Closed by fake-discord";
   int drop_after = 0;  // on receiving the Nth frame, hang up without answering it
-  // close_after and drop_after hit only the first connection unless this is set.
+  // close_after, drop_after and stall_after hit only the first connection unless this is
+  // set.
   bool faults_on_every_connection = false;
   bool error_on_set_activity = false;  // answer every SET_ACTIVITY with an ERROR event
-  bool split_frames = false;           // write each frame in two pieces, 50 ms apart
+  // Write each frame in three pieces, 20 ms apart: five bytes of the header, the rest of
+  // the header with half the payload, the rest.
+  bool split_frames = false;
+  bool silent = false;  // never answer the handshake
+  int stall_after = 0;  // after answering the Nth frame, read nothing more (and stay connected)
+
+  // Discord's rate limit: a SET_ACTIVITY that would accept more than rate_limit_count
+  // activities within rate_limit_window on one connection is ignored, silently and with a
+  // success reply. 0: no limit.
+  int rate_limit_count = 0;
+  std::chrono::milliseconds rate_limit_window{0};
 
   FakeDiscordObserver observer;
 };

@@ -1,6 +1,7 @@
 // fake-discord: a stand-in for the Discord desktop application's local RPC channel. It
 // shows every activity it receives as a readable card, or with --jsonl prints one JSON
-// object per received frame, and can inject the faults a real Discord may produce.
+// object per received frame, can apply Discord's rate limit, and can inject the faults a
+// real Discord may produce.
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <thread>
 
+#include "discord/presence_rate_limit.h"
 #include "fake_discord_core.h"
 #include "shallow_json.h"
 
@@ -42,10 +44,15 @@ const char kUsage[] =
     "  --close-code C       code of that OP_CLOSE (default 1000)\n"
     "  --close-message M    message of that OP_CLOSE\n"
     "  --drop-after N       hang up on receiving the Nth frame of a connection\n"
-    "  --every-connection   repeat --close-after and --drop-after on every connection\n"
-    "                       (default: the first connection only)\n"
+    "  --every-connection   repeat --close-after, --drop-after and --stall-after on every\n"
+    "                       connection (default: the first connection only)\n"
     "  --error-on-activity  answer every SET_ACTIVITY with an ERROR event\n"
-    "  --split-frames       write every frame in two pieces, 50 ms apart\n"
+    "  --rate-limit N/SECONDS\n"
+    "                       ignore, silently and with a success reply, every SET_ACTIVITY\n"
+    "                       beyond N accepted in the last SECONDS, as Discord does (5/20)\n"
+    "  --split-frames       write every frame in three pieces, header split, 20 ms apart\n"
+    "  --silent             never answer the handshake\n"
+    "  --stall-after N      stop reading after answering the Nth frame of a connection\n"
     "  --once               exit when the first connection ends\n"
     "  -h, --help           show this text\n";
 
@@ -85,6 +92,12 @@ void PrintImage(const char* label, const std::string& key, const std::string& te
 }
 
 void PrintCard(const ReceivedActivity& activity) {
+  if (activity.rate_limited) {
+    std::printf("+-- connection %d, nonce %s (ignored: rate limit)\n", activity.connection,
+                activity.nonce.empty() ? "(none)" : activity.nonce.c_str());
+    std::fflush(stdout);
+    return;
+  }
   std::printf("+-- connection %d, nonce %s, pid %lld\n", activity.connection,
               activity.nonce.empty() ? "(none)" : activity.nonce.c_str(),
               static_cast<long long>(activity.pid));
@@ -181,8 +194,22 @@ int main(int argc, char** argv) {
       options.faults_on_every_connection = true;
     } else if (arg == "--error-on-activity") {
       options.error_on_set_activity = true;
+    } else if (arg == "--rate-limit") {
+      int64_t sends = 0;
+      int64_t window_ms = 0;
+      if (!has_value || !mau::discord::ParseRateText(argv[++i], sends, window_ms) || sends < 1 ||
+          sends > 1000000 || window_ms < 1) {
+        std::fprintf(stderr, "fake-discord: --rate-limit needs N/SECONDS, such as 5/20\n");
+        std::exit(2);
+      }
+      options.rate_limit_count = static_cast<int>(sends);
+      options.rate_limit_window = std::chrono::milliseconds(window_ms);
     } else if (arg == "--split-frames") {
       options.split_frames = true;
+    } else if (arg == "--silent") {
+      options.silent = true;
+    } else if (arg == "--stall-after") {
+      count(1, 1000000, options.stall_after);
     } else if (arg == "--once") {
       once = true;
     } else {
