@@ -16,6 +16,7 @@
 #include "discord/rpc_client_test_seam.h"
 #include "discord/rpc_connection.h"
 #include "discord/text_copy.h"
+#include "log/log_core.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
 
@@ -28,6 +29,8 @@ constexpr uint32_t kQueueSlots = 8;
 constexpr uint32_t kJoinRequestSlots = 8;
 constexpr int64_t kTicksPerMillisecond = 10000;
 constexpr int32_t kPassIntervalMs = 500;
+// "DBG" and "NET".
+constexpr uint32_t kDiscordLogCategories = 65;
 
 // Monotonic time in 100-nanosecond ticks. Reconnection deadlines must not move when
 // someone sets the wall clock.
@@ -186,11 +189,20 @@ bool Subscribe(const char* event_name) {
 }
 
 void StorePresence(const DiscordPresence* presence) {
+  bool written;
   {
     std::lock_guard<std::mutex> lock(client.presence_mutex);
     const int32_t nonce = client.nonce_counter.fetch_add(1);
     client.pending_length = WriteSetActivity(client.pending, kCommandCapacity, nonce,
                                              client.process_id.load(), presence);
+    written = client.pending_length != 0;
+  }
+  if (!written) {
+    // Never a command cut in the middle: Discord would get invalid JSON and show nothing.
+    Log(kLogError, kDiscordLogCategories, 0,
+        "Discord RPC: a presence does not fit the %d-byte command buffer; not sent\n",
+        static_cast<int>(kCommandCapacity));
+    return;
   }
   Wake();
 }
