@@ -1,8 +1,8 @@
 // The readers against the libraries a user would otherwise pick, side by side on the same
 // bytes: JSON to BindingValue against rapidjson's DOM and nlohmann-json, MessagePack to
 // BindingValue against msgpack-cxx's unpack, YAML to BindingValue against libyaml's bare
-// event loop. Documents: twitter, citm_catalog and canada from the shared benchmark
-// folder, and a 200-entry champion summary list made here. The MessagePack and YAML forms
+// event loop. Documents: twitter, citm_catalog and canada from bench/data, and a
+// 200-entry champion summary list made here. The MessagePack and YAML forms
 // are derived from each JSON document when the benchmark starts.
 #include <yaml.h>
 

@@ -38,18 +38,29 @@ endfunction()
 
 # mau_add_export_check(target): a test that the plug-in library exports exactly
 # load_mau_discord_rp, undecorated: the PE export table on Windows (objdump -p), the
-# defined dynamic symbols on Linux (nm -D), besides what the toolchain itself adds.
+# defined dynamic symbols on Linux (nm -D), besides what the toolchain itself adds. On
+# Windows the same test checks that the DLL is of the build's width (PE32 i386 or PE32+
+# x86-64) and imports only from the system's DLLs. The test runs no program of the build,
+# so it is labelled "static": it runs on machines that cannot run the build's programs.
 function(mau_add_export_check target)
   if(WIN32)
-    find_program(MAU_OBJDUMP NAMES ${CMAKE_OBJDUMP} i686-w64-mingw32-objdump objdump REQUIRED)
+    find_program(MAU_OBJDUMP NAMES ${CMAKE_OBJDUMP} ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
     set(tool ${MAU_OBJDUMP})
     set(mode pe)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(format pei-x86-64)
+    else()
+      set(format pei-i386)
+    endif()
   else()
     find_program(MAU_NM NAMES ${CMAKE_NM} nm REQUIRED)
     set(tool ${MAU_NM})
     set(mode elf)
+    set(format "")
   endif()
   add_test(NAME ${target}-exports
-    COMMAND ${CMAKE_COMMAND} -DTOOL=${tool} -DMODE=${mode} -DLIBRARY=$<TARGET_FILE:${target}>
-            -DEXPECTED=load_mau_discord_rp -P ${PROJECT_SOURCE_DIR}/cmake/check_exports.cmake)
+    COMMAND ${CMAKE_COMMAND} -DTOOL=${tool} -DMODE=${mode} -DFORMAT=${format}
+            -DLIBRARY=$<TARGET_FILE:${target}> -DEXPECTED=load_mau_discord_rp
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_exports.cmake)
+  set_tests_properties(${target}-exports PROPERTIES LABELS static)
 endfunction()

@@ -396,6 +396,31 @@ MAU_ABI_STATIC_ASSERT(offsetof(PluginFunctionEntry, handler) == 61, "function ha
 MAU_ABI_STATIC_ASSERT(sizeof(PluginTypeEntry) == 40, "type entry is 40 bytes");
 MAU_ABI_STATIC_ASSERT(sizeof(PluginFieldEntry) == 29, "field entry is 29 bytes");
 MAU_ABI_STATIC_ASSERT(sizeof(PluginEventEntry) == 28, "event entry is 28 bytes");
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+/* The same records on 64-bit hosts: every pointer field widens to 8 bytes and the field
+ * order stays, so a host value is a 4-byte type code and a 12-byte payload (an 8-byte
+ * pointer with a 4-byte length, or an 8-byte scalar). */
+MAU_ABI_STATIC_ASSERT(sizeof(HostValue) == 16, "HostValue is 16 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostValue, payload) == 4, "HostValue payload at 4");
+MAU_ABI_STATIC_ASSERT(sizeof(HostStructureEntry) == 25, "structure entry is 25 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostStructureEntry, nameOwned) == 24, "entry flag at 24");
+MAU_ABI_STATIC_ASSERT(sizeof(HostTypedArgument) == 24, "typed argument is 24 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(HostCallRequest) == 76, "request is 76 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostCallRequest, requestId) == 64, "request id at 64");
+MAU_ABI_STATIC_ASSERT(sizeof(HostCallResponse) == 94, "response is 94 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(HostCallResponse, release) == 86, "release function at 86");
+MAU_ABI_STATIC_ASSERT(sizeof(HostEventMessage) == 36, "event message is 36 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(HostApi) == 44, "HostApi is 44 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(MemoryStats) == 56, "memory statistics are 56 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginExports) == 36, "exports are 36 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginFunctionEntry) == 134, "function entry is 134 bytes");
+MAU_ABI_STATIC_ASSERT(offsetof(PluginFunctionEntry, name) == 16, "function name at 16");
+MAU_ABI_STATIC_ASSERT(offsetof(PluginFunctionEntry, handler) == 101, "function handler at 101");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginTypeEntry) == 60, "type entry is 60 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginFieldEntry) == 41, "field entry is 41 bytes");
+MAU_ABI_STATIC_ASSERT(sizeof(PluginEventEntry) == 52, "event entry is 52 bytes");
+#else
+#  error "the host boundary is defined for 32-bit and 64-bit pointers only"
 #endif
 
 #ifdef __cplusplus
