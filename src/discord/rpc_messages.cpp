@@ -80,7 +80,16 @@ using CommandWriter = rapidjson::Writer<FixedOutputStream, SanitizingUtf8, Sanit
 
 bool IsSet(const char* text) { return text != nullptr && text[0] != '\0'; }
 
-bool IsImageKey(const char* text) { return IsSet(text) && std::strlen(text) <= kImageKeyMaxBytes; }
+// The length of a NUL-terminated text when it is at most `limit` bytes, else `limit` + 1;
+// reads no further than that.
+size_t LengthUpTo(const char* text, size_t limit) {
+  const void* end = std::memchr(text, '\0', limit + 1);
+  return end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text) : limit + 1;
+}
+
+bool IsImageKey(const char* text) {
+  return IsSet(text) && LengthUpTo(text, kImageKeyMaxBytes) <= kImageKeyMaxBytes;
+}
 
 // The first `max_characters` characters of a NUL-terminated text (each invalid sequence
 // counts as the one U+FFFD it is written as): their length in bytes and their number.
@@ -112,6 +121,10 @@ void TextMember(CommandWriter& writer, std::string_view key, const char* text,
                 size_t max_characters = kWholeText) {
   if (!IsSet(text)) return;
   Key(writer, key);
+  if (max_characters == kWholeText) {
+    writer.String(text);
+    return;
+  }
   const TextPrefix prefix = Prefix(text, max_characters);
   writer.String(text, static_cast<rapidjson::SizeType>(prefix.bytes));
 }
@@ -120,6 +133,13 @@ void TextMember(CommandWriter& writer, std::string_view key, const char* text,
 void DisplayTextMember(CommandWriter& writer, std::string_view key, const char* text) {
   if (!IsSet(text)) return;
   Key(writer, key);
+  // At most 128 bytes are at most 128 characters, and five bytes or more hold two
+  // characters at least (one takes four bytes at most): most texts need no counting.
+  const size_t bytes = LengthUpTo(text, kDisplayTextMaxCharacters);
+  if (bytes <= kDisplayTextMaxCharacters && bytes > 4) {
+    writer.String(text, static_cast<rapidjson::SizeType>(bytes));
+    return;
+  }
   const TextPrefix prefix = Prefix(text, kDisplayTextMaxCharacters);
   if (prefix.characters >= kDisplayTextMinCharacters) {
     writer.String(text, static_cast<rapidjson::SizeType>(prefix.bytes));
