@@ -18,6 +18,7 @@
 #include "discord/rpc_client_test_seam.h"
 #include "discord/rpc_connection.h"
 #include "discord/text_copy.h"
+#include "log/log_core.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
 
@@ -38,6 +39,8 @@ constexpr int64_t kQuickRetryDelayMs = 1000;
 // another one: "N/SECONDS" and "SECONDS". RpcClient::SetPresenceRateLimit wins over them.
 constexpr char kRateLimitVariable[] = "MAU_DISCORD_RATE_LIMIT";
 constexpr char kResendAfterVariable[] = "MAU_DISCORD_RESEND_AFTER";
+// "DBG" and "NET".
+constexpr uint32_t kDiscordLogCategories = 65;
 
 struct CommandSlot {
   uint32_t length = 0;
@@ -235,11 +238,20 @@ bool Subscribe(const char* event_name) {
 }
 
 void StorePresence(const DiscordPresence* presence) {
+  bool written;
   {
     std::lock_guard<std::mutex> lock(client.presence_mutex);
     const int32_t nonce = client.nonce_counter.fetch_add(1);
     client.pending_length = WriteSetActivity(client.pending, kCommandCapacity, nonce,
                                              client.process_id.load(), presence);
+    written = client.pending_length != 0;
+  }
+  if (!written) {
+    // Never a command cut in the middle: Discord would get invalid JSON and show nothing.
+    Log(kLogError, kDiscordLogCategories, 0,
+        "Discord RPC: a presence does not fit the %d-byte command buffer; not sent\n",
+        static_cast<int>(kCommandCapacity));
+    return;
   }
   Wake();
 }

@@ -1,6 +1,8 @@
 // The built plug-in library in the reference host, against the Discord stand-in over a
 // real socket (POSIX) or named pipe (Windows): the presence Discord receives for each
 // chat presence the host publishes.
+#include <rapidjson/document.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -170,8 +172,10 @@ TEST_F(PresenceEndToEnd, PresenceFollowsTheChatPresence) {
        Chat("championSelect", "RANKED_SOLO_5x5", "3", "11", "1765339260000"),
        "state=Choosing a champion | details=Gloamwood Crossing (Ranked) | start=0 | "
        "image=champ_moonwarden | text=Moon Warden"},
-      {"a changed champion alone is not sent", kChat,
-       Chat("championSelect", "RANKED_SOLO_5x5", "4", "11", "1765339260000"), std::nullopt},
+      {"a champion swapped in champion select is shown", kChat,
+       Chat("championSelect", "RANKED_SOLO_5x5", "4", "11", "1765339260000"),
+       "state=Choosing a champion | details=Gloamwood Crossing (Ranked) | start=0 | "
+       "image=champ_quillon | text=Quillon"},
       {"in game with the new champion", kChat,
        Chat("inGame", "RANKED_SOLO_5x5", "4", "11", "1765339335000", "4711"),
        "state=In a match | details=Gloamwood Crossing (Ranked) | start=1765339335 | "
@@ -215,7 +219,14 @@ TEST_F(PresenceEndToEnd, PresenceFollowsTheChatPresence) {
       EXPECT_TRUE(NoActivityFor(300ms));
     }
   }
-  EXPECT_TRUE(Logged("Discord RPC ready."));
+  // on_ready comes with the first one-second callback tick after READY, which may still
+  // be ahead when the steps are done.
+  EXPECT_TRUE(discord::test::WaitUntil(
+      [&] {
+        Pump(10ms);
+        return Logged("Discord RPC ready.");
+      },
+      5s));
   EXPECT_TRUE(Logged("Discord: setting state to \"In a match\""));
 }
 
@@ -336,6 +347,83 @@ TEST_F(PresenceEndToEnd, LongLocalizedTextsAreCutAtWholeCharacters) {
   EXPECT_EQ(activity->state, tower.substr(0, 126));
   // The map text (126 bytes) and " (" fill the 128 bytes of the details line.
   EXPECT_EQ(activity->details, tower.substr(0, 126) + " (");
+}
+
+// Game data that real clients do produce (texts of one character or thousands, bytes that
+// are not UTF-8, time stamps that are no time) still gives cards Discord accepts.
+TEST_F(PresenceEndToEnd, EveryCardIsOneDiscordAccepts) {
+  const std::string tower = "\xE5\xA1\x94";  // one CJK character
+  WriteResource("/mau-game-data/assets/v1/discord_strings",
+                R"({"Disc_Pres_State_inGame": ")" + tower +
+                    "\", \"Disc_Pres_State_championSelect\": \"Choosing\xFF\","
+                    R"( "Disc_Pres_State_inQueue": ")" +
+                    std::string(300, 'q') +
+                    R"(", "Disc_Pres_Map_11": "Gloamwood Crossing",)"
+                    R"( "Disc_Pres_QueueType_RANKED": "Ranked"})");
+  WriteResource("/mau-game-data/assets/v1/champion-summary",
+                R"([{"id": 1, "name": "Q", "alias": "Quill"},)"
+                R"( {"id": 2, "name": ")" +
+                    std::string(200, 'N') +
+                    R"(", "alias": "Longname"},)"
+                    R"( {"id": 3, "name": ")" +
+                    std::string(20000, 'x') + R"(", "alias": ")" + std::string(20000, 'a') +
+                    "\"}, {\"id\": 4, \"name\": \"Bad\xFF"
+                    "Name\", \"alias\": \"Bad\"},"
+                    R"( {"id": 5, "name": "Swapped In", "alias": "SwappedIn"}])");
+  StartDiscord();
+  ASSERT_TRUE(StartHost());
+  ASSERT_TRUE(NextActivity());  // the start-up reset
+
+  const std::string zwsp = "\xE2\x80\x8B";
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::string details = "Gloamwood Crossing (Ranked)";
+  const struct {
+    const char* name;
+    std::string chat;
+    std::string card;
+  } steps[] = {
+      {"one-character state and champion name",
+       Chat("inGame", "RANKED", "1", "11", "1765339200999"),
+       "state=" + tower + zwsp + " | details=" + details +
+           " | start=1765339200 | image=champ_quill | text=Q" + zwsp},
+      {"a name of 200 characters; a negative time stamp",
+       Chat("inGame", "RANKED", "2", "11", "-5000"),
+       "state=" + tower + zwsp + " | details=" + details +
+           " | start=0 | image=champ_longname | text=" + std::string(128, 'N')},
+      {"name and alias of 20,000 characters; a 23-digit time stamp",
+       Chat("inGame", "RANKED", "3", "11", "12345678901234567890123"),
+       "state=" + tower + zwsp + " | details=" + details +
+           " | start=0 | image=logo | text=" + std::string(128, 'x')},
+      {"a byte that is not UTF-8 in the strings and in a name",
+       Chat("championSelect", "RANKED", "4", "11", "0"),
+       "state=Choosing" + fffd + " | details=" + details +
+           " | start=0 | image=champ_bad | text=Bad" + fffd + "Name"},
+      {"a champion swap", Chat("championSelect", "RANKED", "5", "11", "0"),
+       "state=Choosing" + fffd + " | details=" + details +
+           " | start=0 | image=champ_swappedin | text=Swapped In"},
+      {"a localized state of 300 characters", Chat("inQueue", "RANKED", "", "11", "5000"),
+       "state=" + std::string(128, 'q') + " | details=" + details +
+           " | start=5 | image=logo | text="},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    Publish(kChat, step.chat);
+    auto activity = NextActivity();
+    ASSERT_TRUE(activity) << "no SET_ACTIVITY";
+    EXPECT_EQ(Card(*activity), step.card);
+  }
+  EXPECT_FALSE(Logged("Discord RPC: error")) << "no ERROR reply reached the plug-in";
+  EXPECT_EQ(discord_->error_reply_count(), 0);
+  int commands = 0;
+  while (auto frame = discord_->WaitForFrame(0ms)) {
+    if (frame->opcode != 1) continue;
+    ++commands;
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseValidateEncodingFlag>(frame->payload.c_str(),
+                                                          frame->payload.size());
+    EXPECT_FALSE(document.HasParseError()) << "not JSON in UTF-8: " << frame->payload;
+  }
+  EXPECT_EQ(commands, 7);
 }
 
 TEST_F(PresenceEndToEnd, TenThousandChangesLeaveMemoryWhereItWas) {
