@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "fake_discord_core.h"
 #include "platform/alloc_hooks.h"
 #include "platform/process_info.h"
 
@@ -34,22 +36,38 @@ class AllocationCounters {
   MemoryCounters start_;
 };
 
+// Sets an environment variable for its lifetime and puts the old value back afterwards.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironmentVariable() {
+    if (old_) {
+      setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
 // A private directory as $XDG_RUNTIME_DIR for the stand-in's socket, removed afterwards.
 class PrivateRuntimeDirectory {
  public:
   PrivateRuntimeDirectory()
       : path_(std::filesystem::temp_directory_path() /
-              ("mau-bench-discord-" + std::to_string(mau::CurrentProcessId()))) {
+              ("mau-bench-discord-" + std::to_string(mau::CurrentProcessId()))),
+        variable_("XDG_RUNTIME_DIR", path_.string()) {
     std::filesystem::create_directories(path_);
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
-    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
   }
   ~PrivateRuntimeDirectory() {
-    if (old_) {
-      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
@@ -57,8 +75,23 @@ class PrivateRuntimeDirectory {
 
  private:
   std::filesystem::path path_;
-  std::optional<std::string> old_;
+  ScopedEnvironmentVariable variable_;
 };
+
+// A Discord stand-in listening in `directory`; null, with the benchmark skipped and the
+// reason given, when it cannot listen.
+inline std::unique_ptr<fake_discord::FakeDiscord> StartDiscordStandIn(
+    benchmark::State& state, const std::string& directory) {
+  fake_discord::FakeDiscordOptions options;
+  options.directory = directory;
+  auto discord = std::make_unique<fake_discord::FakeDiscord>(options);
+  std::string error;
+  if (!discord->Start(&error)) {
+    state.SkipWithError(error.c_str());
+    return nullptr;
+  }
+  return discord;
+}
 
 // Reports the median and the 99th percentile of latency samples in microseconds as the
 // counters "p50_us" and "p99_us".

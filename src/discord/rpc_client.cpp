@@ -1,9 +1,10 @@
 #include "discord/rpc_client.h"
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -11,11 +12,13 @@
 #include <system_error>
 #include <thread>
 
+#include "discord/presence_rate_limit.h"
 #include "discord/protocol_registration.h"
 #include "discord/reconnect_backoff.h"
 #include "discord/rpc_client_test_seam.h"
 #include "discord/rpc_connection.h"
 #include "discord/text_copy.h"
+#include "log/log_core.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
 
@@ -26,16 +29,18 @@ namespace {
 constexpr size_t kMailboxTextCapacity = 256;
 constexpr uint32_t kQueueSlots = 8;
 constexpr uint32_t kJoinRequestSlots = 8;
-constexpr int64_t kTicksPerMillisecond = 10000;
-constexpr int32_t kPassIntervalMs = 500;
-
-// Monotonic time in 100-nanosecond ticks. Reconnection deadlines must not move when
-// someone sets the wall clock.
-int64_t MonotonicTicks() {
-  const int64_t count = ReadPerformanceCounter();
-  const int64_t frequency = ReadPerformanceFrequency();
-  return count / frequency * 10000000 + count % frequency * 10000000 / frequency;
-}
+constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
+// For this long after a working connection was lost, attempts come at least this often, so
+// that a Discord that restarts is found again within moments; later the back-off alone
+// spaces them.
+constexpr int64_t kQuickRetryPeriodMs = 10000;
+constexpr int64_t kQuickRetryDelayMs = 1000;
+// Environment variables that replace Discord's rate limit, for a stand-in that applies
+// another one: "N/SECONDS" and "SECONDS". RpcClient::SetPresenceRateLimit wins over them.
+constexpr char kRateLimitVariable[] = "MAU_DISCORD_RATE_LIMIT";
+constexpr char kResendAfterVariable[] = "MAU_DISCORD_RESEND_AFTER";
+// "DBG" and "NET".
+constexpr uint32_t kDiscordLogCategories = 65;
 
 struct CommandSlot {
   uint32_t length = 0;
@@ -91,6 +96,9 @@ struct ClientState {
 
   ReconnectBackoff backoff;  // I/O thread (ResetClient while stopped)
   std::atomic<int64_t> next_attempt;
+  // When the last working connection was lost (I/O thread).
+  bool lost_recently = false;
+  int64_t lost_at = 0;
   std::atomic<uint32_t> process_id;
   std::atomic<int32_t> nonce_counter{1};
 
@@ -99,9 +107,19 @@ struct ClientState {
   size_t pending_length = 0;
   char pending[kCommandCapacity];
   // The most recent presence command the I/O thread took, kept to send it again to a
-  // Discord that restarted. I/O thread only.
+  // Discord that restarted, or once more for convergence. I/O thread only.
   size_t outgoing_length = 0;
   char outgoing[kCommandCapacity];
+
+  // Discord's rate limit, set from any thread; the I/O thread applies it.
+  std::atomic<int32_t> limit_sends{PresenceRateLimit().sends};
+  std::atomic<int32_t> limit_window_ms{PresenceRateLimit().window_ms};
+  std::atomic<int32_t> limit_resend_after_ms{PresenceRateLimit().resend_after_ms};
+  std::atomic<bool> limit_set_by_caller{false};
+  // I/O thread only: the sends of the present connection, and whether the budget holds
+  // the pending presence back.
+  PresenceRateLimiter limiter;
+  bool presence_held = false;
 
   // Filled and emptied by the I/O thread only.
   CommandSlot queue[kQueueSlots];
@@ -121,12 +139,12 @@ struct ClientState {
   std::atomic<uint32_t> join_read{0};
   std::atomic<uint32_t> join_count{0};
 
-  // The I/O thread. The mutex guards wake_requested and serves the timed wait; it is
-  // never held during I/O.
+  // The I/O thread. It waits on the connection's channel and on its wake-up together.
+  // The wake-up lives from Start to Stop; the mutex guards it against a Wake from another
+  // thread and is never held during I/O.
   std::atomic<bool> keep_running{false};
   std::mutex thread_mutex;
-  std::condition_variable wake;
-  bool wake_requested = false;
+  std::unique_ptr<IpcWakeup> wakeup;
   std::thread thread;
 
   test_seam::ClientHooks hooks;
@@ -141,20 +159,54 @@ int64_t Now() { return client.hooks.now != nullptr ? client.hooks.now() : Monoto
 
 void AdvanceBackoff() {
   const double u = client.hooks.draw != nullptr ? client.hooks.draw() : client.backoff.Draw();
-  const int64_t delay = client.backoff.Advance(u);
+  int64_t delay = client.backoff.Advance(u);
+  const int64_t now = Now();
+  if (client.lost_recently && now - client.lost_at < kQuickRetryPeriodMs * kTicksPerMillisecond &&
+      delay > kQuickRetryDelayMs) {
+    delay = kQuickRetryDelayMs;
+  }
   // Released after the back-off's own fields, so a reader that sees the new deadline sees
   // the attempt and delay that go with it.
-  client.next_attempt.store(Now() + delay * kTicksPerMillisecond, std::memory_order_release);
+  client.next_attempt.store(now + delay * kTicksPerMillisecond, std::memory_order_release);
 }
 
-// Makes the I/O thread run a pass as soon as it can. The flag is set under the thread's
-// mutex, so a request made while the thread is busy is seen before its next wait.
+// Makes the I/O thread run a pass as soon as it can; a wake-up given while the thread is
+// busy makes its next wait return at once.
 void Wake() {
-  {
-    std::lock_guard<std::mutex> lock(client.thread_mutex);
-    client.wake_requested = true;
+  std::lock_guard<std::mutex> lock(client.thread_mutex);
+  if (client.wakeup) client.wakeup->Signal();
+}
+
+PresenceRateLimit CurrentRateLimit() {
+  PresenceRateLimit limit;
+  limit.sends = client.limit_sends.load(std::memory_order_relaxed);
+  limit.window_ms = client.limit_window_ms.load(std::memory_order_relaxed);
+  limit.resend_after_ms = client.limit_resend_after_ms.load(std::memory_order_relaxed);
+  return limit;
+}
+
+void StoreRateLimit(const PresenceRateLimit& limit) {
+  client.limit_sends.store(limit.sends, std::memory_order_relaxed);
+  client.limit_window_ms.store(limit.window_ms, std::memory_order_relaxed);
+  client.limit_resend_after_ms.store(limit.resend_after_ms, std::memory_order_relaxed);
+}
+
+// The rate limit the environment asks for, where it asks for a valid one.
+void ReadRateLimitFromEnvironment() {
+  PresenceRateLimit limit = CurrentRateLimit();
+  int64_t count = 0;
+  int64_t milliseconds = 0;
+  if (const char* text = std::getenv(kRateLimitVariable);
+      text != nullptr && ParseRateText(text, count, milliseconds) && count >= 1 &&
+      count <= kMaxSendsPerWindow && milliseconds <= kMaxRateLimitMs) {
+    limit.sends = static_cast<int32_t>(count);
+    limit.window_ms = static_cast<int32_t>(milliseconds);
   }
-  client.wake.notify_all();
+  if (const char* text = std::getenv(kResendAfterVariable);
+      text != nullptr && ParseSecondsText(text, milliseconds) && milliseconds <= kMaxRateLimitMs) {
+    limit.resend_after_ms = static_cast<int32_t>(milliseconds);
+  }
+  if (IsValid(limit)) StoreRateLimit(limit);
 }
 
 void Post(TextMailbox& mailbox, int32_t code, std::string_view text) {
@@ -186,11 +238,20 @@ bool Subscribe(const char* event_name) {
 }
 
 void StorePresence(const DiscordPresence* presence) {
+  bool written;
   {
     std::lock_guard<std::mutex> lock(client.presence_mutex);
     const int32_t nonce = client.nonce_counter.fetch_add(1);
     client.pending_length = WriteSetActivity(client.pending, kCommandCapacity, nonce,
                                              client.process_id.load(), presence);
+    written = client.pending_length != 0;
+  }
+  if (!written) {
+    // Never a command cut in the middle: Discord would get invalid JSON and show nothing.
+    Log(kLogError, kDiscordLogCategories, 0,
+        "Discord RPC: a presence does not fit the %d-byte command buffer; not sent\n",
+        static_cast<int>(kCommandCapacity));
+    return;
   }
   Wake();
 }
@@ -199,6 +260,9 @@ void StorePresence(const DiscordPresence* presence) {
 void OnConnected() {
   client.connected.store(true, std::memory_order_release);
   client.backoff.Reset();
+  client.lost_recently = false;
+  client.limiter.Reset();
+  client.presence_held = false;
   if (client.handlers.on_join_game.load() != nullptr) Subscribe("ACTIVITY_JOIN");
   if (client.handlers.on_spectate_game.load() != nullptr) Subscribe("ACTIVITY_SPECTATE");
   if (client.handlers.on_join_request.load() != nullptr) Subscribe("ACTIVITY_JOIN_REQUEST");
@@ -217,6 +281,10 @@ void OnConnected() {
 // A connection that had sent its handshake closed (I/O thread).
 void OnDisconnected(int32_t code, const char* message) {
   Post(client.disconnected, code, message);
+  if (client.connection->state() == RpcConnection::State::Ready) {
+    client.lost_recently = true;
+    client.lost_at = Now();
+  }
   AdvanceBackoff();
 }
 
@@ -257,16 +325,8 @@ void HandleMessage(const JsonValue& message) {
   }
 }
 
-void SendPendingPresence(RpcConnection& connection) {
-  {
-    std::lock_guard<std::mutex> lock(client.presence_mutex);
-    if (client.pending_length == 0) return;
-    std::memcpy(client.outgoing, client.pending, client.pending_length);
-    client.outgoing_length = client.pending_length;
-    client.pending_length = 0;
-  }
-  if (connection.Write(client.outgoing, client.outgoing_length)) return;
-  // Keep it for the next connection, unless a newer presence arrived meanwhile.
+// Puts the presence the I/O thread took back, unless a newer one arrived meanwhile.
+void KeepOutgoingPending() {
   std::lock_guard<std::mutex> lock(client.presence_mutex);
   if (client.pending_length == 0) {
     std::memcpy(client.pending, client.outgoing, client.outgoing_length);
@@ -274,40 +334,107 @@ void SendPendingPresence(RpcConnection& connection) {
   }
 }
 
+// Sends the pending presence as far as Discord's rate limit allows, or the latest one once
+// more when convergence asks for it. Returns when it next has something to do by itself
+// (kNoDeadline: only when woken, or when the connection has room for output again).
+int64_t SendPresence(RpcConnection& connection) {
+  const PresenceRateLimit limit = CurrentRateLimit();
+  const int64_t now = Now();
+  bool pending;
+  {
+    std::lock_guard<std::mutex> lock(client.presence_mutex);
+    pending = client.pending_length != 0;
+  }
+  if (pending) {
+    const int64_t allowed_at = client.limiter.NextSendAt(limit, now);
+    if (allowed_at > now) {
+      client.presence_held = true;
+      return allowed_at;
+    }
+    {
+      std::lock_guard<std::mutex> lock(client.presence_mutex);
+      std::memcpy(client.outgoing, client.pending, client.pending_length);
+      client.outgoing_length = client.pending_length;
+      client.pending_length = 0;
+    }
+    if (connection.Write(client.outgoing, client.outgoing_length) !=
+        RpcConnection::WriteResult::Queued) {
+      // Output full: again once it has drained. Connection lost: after the next READY.
+      KeepOutgoingPending();
+      return kNoDeadline;
+    }
+    // Counted from when it has gone: Discord counts from when it arrives.
+    client.limiter.RecordSend(limit, Now(), client.presence_held);
+    client.presence_held = false;
+  } else if (client.limiter.resend_pending()) {
+    const int64_t due = std::max(client.limiter.resend_at(), client.limiter.NextSendAt(limit, now));
+    if (due > now) return due;
+    switch (connection.Write(client.outgoing, client.outgoing_length)) {
+      case RpcConnection::WriteResult::Queued:
+        client.limiter.RecordResend(Now());
+        break;
+      case RpcConnection::WriteResult::Busy:
+        return kNoDeadline;
+      case RpcConnection::WriteResult::Failed:  // READY sends the latest presence again
+        break;
+    }
+  }
+  return client.limiter.resend_pending() ? client.limiter.resend_at() : kNoDeadline;
+}
+
 void DrainQueue(RpcConnection& connection) {
   while (client.queue_count.load(std::memory_order_acquire) != 0) {
-    const CommandSlot& slot = client.queue[client.queue_read.fetch_add(1) % kQueueSlots];
-    (void)connection.Write(slot.bytes, slot.length);  // a command that fails is dropped
+    const CommandSlot& slot = client.queue[client.queue_read.load() % kQueueSlots];
+    // A command whose write fails is dropped; one that finds the output full waits.
+    if (connection.Write(slot.bytes, slot.length) == RpcConnection::WriteResult::Busy) return;
+    client.queue_read.fetch_add(1);
     client.queue_count.fetch_sub(1, std::memory_order_release);
   }
 }
 
-void ServiceConnection() {
-  RpcConnection* connection = client.connection.get();
-  if (connection == nullptr) return;
-  if (connection->state() != RpcConnection::State::Ready) {
-    // Every step of connecting, the wait for READY included, waits for the backoff.
-    if (Now() >= client.next_attempt.load(std::memory_order_relaxed)) {
-      AdvanceBackoff();
-      connection->Open();
-    }
-    return;
+// Milliseconds from now until the connection attempt is due.
+int32_t UntilNextAttempt() {
+  return WaitMilliseconds(client.next_attempt.load(std::memory_order_relaxed) - Now());
+}
+
+// One pass of the I/O thread: everything that can be done now. Returns how long the
+// thread may wait before the client has something to do by itself (-1: no limit); the
+// connection adds its own timeouts and what it waits for on the channel.
+int32_t ServiceConnection(RpcConnection& connection) {
+  connection.Flush();
+  if (connection.state() == RpcConnection::State::Closed) {
+    // Attempts to connect are spaced by the back-off.
+    if (Now() < client.next_attempt.load(std::memory_order_relaxed)) return UntilNextAttempt();
+    AdvanceBackoff();
+    connection.Open();
+    if (connection.state() == RpcConnection::State::Closed) return UntilNextAttempt();
   }
-  while (const JsonValue* message = connection->Read()) HandleMessage(*message);
-  // After a lost connection these writes fail quietly; the presence stays pending.
-  SendPendingPresence(*connection);
-  DrainQueue(*connection);
+  if (connection.state() == RpcConnection::State::HandshakeSent) {
+    // READY is read as soon as it arrives.
+    connection.Open();
+    if (connection.state() == RpcConnection::State::Closed) return UntilNextAttempt();
+    if (connection.state() == RpcConnection::State::HandshakeSent) return -1;
+  }
+  for (int n = 0; n < RpcConnection::kMessagesPerStep; ++n) {
+    const JsonValue* message = connection.Read();
+    if (message == nullptr) break;
+    HandleMessage(*message);
+  }
+  // After a lost connection these writes fail quietly: the presence stays pending and
+  // queued commands are dropped.
+  const int64_t presence_due = SendPresence(connection);
+  DrainQueue(connection);
+  if (connection.state() == RpcConnection::State::Closed) return UntilNextAttempt();
+  return presence_due == kNoDeadline ? -1 : WaitMilliseconds(presence_due - Now());
 }
 
 void RunIoThread() {
+  RpcConnection& connection = *client.connection;
   while (client.keep_running.load(std::memory_order_acquire)) {
-    ServiceConnection();
-    const int32_t interval_ms =
-        client.hooks.pass_interval_ms > 0 ? client.hooks.pass_interval_ms : kPassIntervalMs;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval_ms);
-    std::unique_lock<std::mutex> lock(client.thread_mutex);
-    client.wake.wait_until(lock, deadline, [] { return client.wake_requested; });
-    client.wake_requested = false;
+    int32_t wait_ms = ServiceConnection(connection);
+    const int32_t longest = client.hooks.pass_interval_ms;
+    if (longest > 0 && (wait_ms < 0 || wait_ms > longest)) wait_ms = longest;
+    connection.Wait(*client.wakeup, wait_ms);
   }
 }
 
@@ -330,11 +457,18 @@ void RpcClient::Start(const char* application_id, const RpcEventHandlers* handle
   client.process_id = CurrentProcessId();
   client.handlers.Store(handlers != nullptr ? *handlers : RpcEventHandlers{});
   if (client.connection) return;
+  if (!client.limit_set_by_caller.load()) ReadRateLimitFromEnvironment();
 
   std::unique_ptr<RpcConnection> connection(new (std::nothrow) RpcConnection(application_id));
-  if (!connection) return;
+  std::unique_ptr<IpcWakeup> wakeup(new (std::nothrow) IpcWakeup());
+  if (!connection || !wakeup || !wakeup->valid()) return;
+  connection->set_clock(client.hooks.timeout_now);
   connection->set_on_connected(&OnConnected);
   connection->set_on_closed(&OnDisconnected);
+  {
+    std::lock_guard<std::mutex> lock(client.thread_mutex);
+    client.wakeup = std::move(wakeup);
+  }
   client.connection = std::move(connection);
   client.keep_running = true;
   try {
@@ -342,6 +476,8 @@ void RpcClient::Start(const char* application_id, const RpcEventHandlers* handle
   } catch (const std::system_error&) {
     client.keep_running = false;
     client.connection.reset();
+    std::lock_guard<std::mutex> lock(client.thread_mutex);
+    client.wakeup.reset();
   }
 }
 
@@ -355,11 +491,23 @@ void RpcClient::Stop() {
   if (client.thread.joinable()) client.thread.join();
   client.connection->Close();
   client.connection.reset();
+  std::lock_guard<std::mutex> lock(client.thread_mutex);
+  client.wakeup.reset();
 }
 
 void RpcClient::SetPresence(const DiscordPresence& presence) { StorePresence(&presence); }
 
 void RpcClient::ResetPresence() { StorePresence(nullptr); }
+
+bool RpcClient::SetPresenceRateLimit(const PresenceRateLimit& limit) {
+  if (!IsValid(limit)) return false;
+  StoreRateLimit(limit);
+  client.limit_set_by_caller = true;
+  Wake();
+  return true;
+}
+
+PresenceRateLimit RpcClient::presence_rate_limit() { return CurrentRateLimit(); }
 
 void RpcClient::DispatchCallbacks() {
   if (!client.connection) return;
@@ -407,7 +555,12 @@ void ResetClient() {
   client.join_write = client.join_read = client.join_count = 0;
   client.backoff.Reset();
   client.next_attempt = Now();
+  client.lost_recently = false;
   client.nonce_counter = 1;
+  StoreRateLimit(PresenceRateLimit());
+  client.limit_set_by_caller = false;
+  client.limiter.Reset();
+  client.presence_held = false;
 }
 
 BackoffView ReadBackoff() {

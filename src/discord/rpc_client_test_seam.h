@@ -1,5 +1,5 @@
-// Test-only access to the process-wide RpcClient: its clock, its random draw and the
-// interval of its I/O thread can be replaced, and its state can be read and reset, so
+// Test-only access to the process-wide RpcClient: its clocks, its random draw and the
+// longest wait of its I/O thread can be replaced, and its state can be read and reset, so
 // that tests drive it through Start/Stop cycles and backoff schedules without sleeping.
 // Production code never includes this header.
 #pragma once
@@ -11,11 +11,16 @@
 namespace mau::discord::test_seam {
 
 struct ClientHooks {
-  // Monotonic time in 100-nanosecond ticks (null: the real clock).
+  // Monotonic time in 100-nanosecond ticks of the back-off and the rate limit (null: the
+  // real clock).
   int64_t (*now)() = nullptr;
+  // The same for the connection's timeouts: READY, incomplete frames, stalled output
+  // (null: the real clock).
+  int64_t (*timeout_now)() = nullptr;
   // The backoff's uniform draw from [0.0, 1.0) (null: the seeded generator).
   double (*draw)() = nullptr;
-  // Longest sleep of the I/O thread between two passes (0: the real 500 ms).
+  // Longest wait of the I/O thread between two passes, so that it sees a test clock move
+  // (0: it waits only for the channel, its wake-up and its deadlines).
   int32_t pass_interval_ms = 0;
 };
 
@@ -24,7 +29,7 @@ void SetClientHooks(const ClientHooks& hooks);
 
 // Puts a stopped client back as the library load left it: nothing pending, empty
 // mailboxes, a fresh backoff whose first attempt is due at once (by the clock hook in
-// force), nonce counter at 1. The hooks stay.
+// force), nonce counter at 1, Discord's rate limit. The hooks stay.
 void ResetClient();
 
 struct BackoffView {

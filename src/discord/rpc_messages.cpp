@@ -4,60 +4,177 @@
 #include <rapidjson/writer.h>
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
+#include "discord/utf8_units.h"
 #include "platform/alloc_hooks.h"
 
 namespace mau::discord {
 
 namespace {
 
+// Discord's limits on the texts of an activity shown on the card (state, details and the
+// images' texts), in characters, and on image keys, in bytes.
+constexpr size_t kDisplayTextMaxCharacters = 128;
+constexpr size_t kDisplayTextMinCharacters = 2;
+constexpr size_t kImageKeyMaxBytes = 256;
+// Party id and secrets are cut to this many characters only when the command would not
+// fit its buffer otherwise.
+constexpr size_t kShortenedTextCharacters = 128;
+constexpr size_t kWholeText = SIZE_MAX;
+// U+200B ZERO WIDTH SPACE: makes a one-character text two characters long without
+// showing, where a space might be trimmed away again.
+constexpr char kZeroWidthSpace[] = "\xE2\x80\x8B";
+
 // rapidjson output stream over a fixed buffer: stores a byte while there is room and
-// silently drops the rest, so a long command is cut at the buffer's end.
+// notes when one had to be dropped, so that a writer can tell a command that did not fit.
 class FixedOutputStream {
  public:
   using Ch = char;
   FixedOutputStream(char* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
   void Put(char c) {
-    if (length_ < capacity_) buffer_[length_++] = c;
+    if (length_ < capacity_) {
+      buffer_[length_++] = c;
+    } else {
+      overflowed_ = true;
+    }
   }
   void Flush() {}
-  size_t length() const { return length_; }
+  // The bytes written, or 0 when the text did not fit.
+  size_t result() const { return overflowed_ ? 0 : length_; }
 
  private:
   char* buffer_;
   size_t capacity_;
   size_t length_ = 0;
+  bool overflowed_ = false;
 };
 
-using CommandWriter =
-    rapidjson::Writer<FixedOutputStream, rapidjson::UTF8<>, rapidjson::UTF8<>, FixedStackAllocator>;
+// UTF-8 whose validation never fails: the writer (with kWriteValidateEncodingFlag) hands
+// every byte of a string that needs no escape to Validate, which copies a well-formed
+// character and writes U+FFFD for each invalid sequence.
+struct SanitizingUtf8 : rapidjson::UTF8<char> {
+  template <typename InputStream, typename OutputStream>
+  static bool Validate(InputStream& in, OutputStream& out) {
+    if (static_cast<unsigned char>(in.Peek()) < 0x80) {
+      out.Put(in.Take());
+      return true;
+    }
+    unsigned char bytes[4];
+    const int length = TakeUtf8Unit(in, bytes);
+    if (length < 0) {
+      for (size_t i = 0; i + 1 < sizeof kReplacementCharacter; ++i) {
+        out.Put(kReplacementCharacter[i]);
+      }
+      return true;
+    }
+    for (int i = 0; i < length; ++i) out.Put(static_cast<char>(bytes[i]));
+    return true;
+  }
+};
+
+using CommandWriter = rapidjson::Writer<FixedOutputStream, SanitizingUtf8, SanitizingUtf8,
+                                        FixedStackAllocator, rapidjson::kWriteValidateEncodingFlag>;
 
 bool IsSet(const char* text) { return text != nullptr && text[0] != '\0'; }
+
+// The length of a NUL-terminated text when it is at most `limit` bytes, else `limit` + 1;
+// reads no further than that.
+size_t LengthUpTo(const char* text, size_t limit) {
+  const void* end = std::memchr(text, '\0', limit + 1);
+  return end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text) : limit + 1;
+}
+
+bool IsImageKey(const char* text) {
+  return IsSet(text) && LengthUpTo(text, kImageKeyMaxBytes) <= kImageKeyMaxBytes;
+}
+
+// The first `max_characters` characters of a NUL-terminated text (each invalid sequence
+// counts as the one U+FFFD it is written as): their length in bytes and their number.
+struct TextPrefix {
+  size_t bytes;
+  size_t characters;
+};
+
+TextPrefix Prefix(const char* text, size_t max_characters) {
+  Utf8Cursor cursor(text);
+  size_t characters = 0;
+  unsigned char bytes[4];
+  for (; characters < max_characters && !cursor.AtEnd(); ++characters) {
+    if (static_cast<unsigned char>(cursor.Peek()) < 0x80) {
+      cursor.Take();
+    } else {
+      (void)TakeUtf8Unit(cursor, bytes);
+    }
+  }
+  return {cursor.Offset(), characters};
+}
 
 void Key(CommandWriter& writer, std::string_view key) {
   writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
 }
 
-void TextMember(CommandWriter& writer, std::string_view key, const char* text) {
+// A text written whole, or cut to its first `max_characters` characters.
+void TextMember(CommandWriter& writer, std::string_view key, const char* text,
+                size_t max_characters = kWholeText) {
   if (!IsSet(text)) return;
   Key(writer, key);
-  writer.String(text);
+  if (max_characters == kWholeText) {
+    writer.String(text);
+    return;
+  }
+  const TextPrefix prefix = Prefix(text, max_characters);
+  writer.String(text, static_cast<rapidjson::SizeType>(prefix.bytes));
 }
 
-void Nonce(CommandWriter& writer, int32_t nonce) {
+// A text shown on the card, made to take Discord's 2 to 128 characters.
+void DisplayTextMember(CommandWriter& writer, std::string_view key, const char* text) {
+  if (!IsSet(text)) return;
+  Key(writer, key);
+  // At most 128 bytes are at most 128 characters, and five bytes or more hold two
+  // characters at least (one takes four bytes at most): most texts need no counting.
+  const size_t bytes = LengthUpTo(text, kDisplayTextMaxCharacters);
+  if (bytes <= kDisplayTextMaxCharacters && bytes > 4) {
+    writer.String(text, static_cast<rapidjson::SizeType>(bytes));
+    return;
+  }
+  const TextPrefix prefix = Prefix(text, kDisplayTextMaxCharacters);
+  if (prefix.characters >= kDisplayTextMinCharacters) {
+    writer.String(text, static_cast<rapidjson::SizeType>(prefix.bytes));
+    return;
+  }
+  // One character (at most four bytes) and an invisible second one.
+  char padded[4 + sizeof kZeroWidthSpace];
+  std::memcpy(padded, text, prefix.bytes);
+  std::memcpy(padded + prefix.bytes, kZeroWidthSpace, sizeof kZeroWidthSpace);
+  writer.String(padded,
+                static_cast<rapidjson::SizeType>(prefix.bytes + sizeof kZeroWidthSpace - 1));
+}
+
+void ImageKeyMember(CommandWriter& writer, std::string_view key, const char* text) {
+  if (IsImageKey(text)) TextMember(writer, key, text);
+}
+
+// Opens a command's object with its "nonce" and "cmd".
+void StartCommand(CommandWriter& writer, int32_t nonce, const char* cmd) {
   char text[kNonceTextCapacity];
   const size_t length = FormatNonce(nonce, text);
+  writer.StartObject();
   Key(writer, "nonce");
   writer.String(text, static_cast<rapidjson::SizeType>(length));
+  Key(writer, "cmd");
+  writer.String(cmd);
 }
 
-void Activity(CommandWriter& writer, const DiscordPresence& p) {
+// `free_text_characters` limits the texts without a limit of their own: party id and
+// secrets.
+void Activity(CommandWriter& writer, const DiscordPresence& p, size_t free_text_characters) {
   Key(writer, "activity");
   writer.StartObject();
-  TextMember(writer, "state", p.state);
-  TextMember(writer, "details", p.details);
+  DisplayTextMember(writer, "state", p.state);
+  DisplayTextMember(writer, "details", p.details);
   if (p.start != 0 || p.end != 0) {
     Key(writer, "timestamps");
     writer.StartObject();
@@ -71,19 +188,20 @@ void Activity(CommandWriter& writer, const DiscordPresence& p) {
     }
     writer.EndObject();
   }
-  if (IsSet(p.large_image) || IsSet(p.large_text) || IsSet(p.small_image) || IsSet(p.small_text)) {
+  if (IsImageKey(p.large_image) || IsSet(p.large_text) || IsImageKey(p.small_image) ||
+      IsSet(p.small_text)) {
     Key(writer, "assets");
     writer.StartObject();
-    TextMember(writer, "large_image", p.large_image);
-    TextMember(writer, "large_text", p.large_text);
-    TextMember(writer, "small_image", p.small_image);
-    TextMember(writer, "small_text", p.small_text);
+    ImageKeyMember(writer, "large_image", p.large_image);
+    DisplayTextMember(writer, "large_text", p.large_text);
+    ImageKeyMember(writer, "small_image", p.small_image);
+    DisplayTextMember(writer, "small_text", p.small_text);
     writer.EndObject();
   }
   if (IsSet(p.party_id) || p.party_size != 0 || p.party_max != 0) {
     Key(writer, "party");
     writer.StartObject();
-    TextMember(writer, "id", p.party_id);
+    TextMember(writer, "id", p.party_id, free_text_characters);
     if (p.party_size != 0) {
       Key(writer, "size");
       writer.StartArray();
@@ -96,9 +214,9 @@ void Activity(CommandWriter& writer, const DiscordPresence& p) {
   if (IsSet(p.match_secret) || IsSet(p.join_secret) || IsSet(p.spectate_secret)) {
     Key(writer, "secrets");
     writer.StartObject();
-    TextMember(writer, "match", p.match_secret);
-    TextMember(writer, "join", p.join_secret);
-    TextMember(writer, "spectate", p.spectate_secret);
+    TextMember(writer, "match", p.match_secret, free_text_characters);
+    TextMember(writer, "join", p.join_secret, free_text_characters);
+    TextMember(writer, "spectate", p.spectate_secret, free_text_characters);
     writer.EndObject();
   }
   Key(writer, "instance");
@@ -173,40 +291,39 @@ size_t WriteHandshake(char* buffer, size_t capacity, int version, const char* ap
   Key(writer, "client_id");
   writer.String(application_id != nullptr ? application_id : "");
   writer.EndObject();
-  return out.length();
+  return out.result();
 }
 
 size_t WriteSetActivity(char* buffer, size_t capacity, int32_t nonce, uint32_t pid,
                         const DiscordPresence* presence) {
-  FixedOutputStream out(buffer, capacity);
-  FixedStackAllocator stack;
-  CommandWriter writer(out, &stack);
-  writer.StartObject();
-  Nonce(writer, nonce);
-  Key(writer, "cmd");
-  writer.String("SET_ACTIVITY");
-  Key(writer, "args");
-  writer.StartObject();
-  Key(writer, "pid");
-  writer.Int(static_cast<int32_t>(pid));
-  if (presence != nullptr) Activity(writer, *presence);
-  writer.EndObject();
-  writer.EndObject();
-  return out.length();
+  // The first pass writes party id and secrets whole; only a command that does not fit
+  // is written again with them shortened.
+  for (const size_t free_text_characters : {kWholeText, kShortenedTextCharacters}) {
+    FixedOutputStream out(buffer, capacity);
+    FixedStackAllocator stack;
+    CommandWriter writer(out, &stack);
+    StartCommand(writer, nonce, "SET_ACTIVITY");
+    Key(writer, "args");
+    writer.StartObject();
+    Key(writer, "pid");
+    writer.Int(static_cast<int32_t>(pid));
+    if (presence != nullptr) Activity(writer, *presence, free_text_characters);
+    writer.EndObject();
+    writer.EndObject();
+    if (out.result() != 0 || presence == nullptr) return out.result();
+  }
+  return 0;
 }
 
 size_t WriteSubscribe(char* buffer, size_t capacity, int32_t nonce, const char* event_name) {
   FixedOutputStream out(buffer, capacity);
   FixedStackAllocator stack;
   CommandWriter writer(out, &stack);
-  writer.StartObject();
-  Nonce(writer, nonce);
-  Key(writer, "cmd");
-  writer.String("SUBSCRIBE");
+  StartCommand(writer, nonce, "SUBSCRIBE");
   Key(writer, "evt");
   writer.String(event_name != nullptr ? event_name : "");
   writer.EndObject();
-  return out.length();
+  return out.result();
 }
 
 void* MessageChunkAllocator::Malloc(size_t size) {

@@ -2,13 +2,15 @@
 // (handshake, SET_ACTIVITY, SUBSCRIBE), the nonce text, and the in-place reading of
 // what Discord sends back.
 //
-// Writers emit compact JSON into a caller's fixed buffer and never touch the heap; a
-// text that does not fit is cut at the buffer's end. Reading parses a writable,
-// NUL-terminated payload in place into an RpcMessage, whose first 32 KiB of value
-// storage and whose 2 KiB parser stack are its own.
+// Writers emit compact JSON in valid UTF-8 into a caller's fixed buffer and never touch
+// the heap: each invalid UTF-8 sequence of a text is written as U+FFFD, and a command is
+// either written whole or not at all (length 0), never cut in the middle. Reading parses
+// a writable, NUL-terminated payload in place into an RpcMessage, whose first 32 KiB of
+// value storage and whose 2 KiB parser stack are its own.
 //
 //   char command[kCommandCapacity];
 //   size_t length = WriteSetActivity(command, sizeof command, nonce, pid, &presence);
+//   if (length == 0) ...  // it did not fit
 //
 //   RpcMessage message;
 //   ParseMessage(payload, message);  // payload is rewritten; keep it until done
@@ -27,6 +29,9 @@ namespace mau::discord {
 
 // The presence handed to RpcClient::SetPresence. Texts are borrowed, NUL-terminated
 // UTF-8; an absent (null) or empty text means "not set" and is left out of the command.
+// The command takes them the way Discord accepts them: state, details and the images'
+// texts are cut to 128 characters, and one of one character gets an invisible second
+// (U+200B); an image key longer than 256 bytes names no asset and is left out.
 struct DiscordPresence {
   const char* state = nullptr;
   const char* details = nullptr;
@@ -52,10 +57,13 @@ inline constexpr int kHandshakeVersion = 1;
 // Room for the decimal text of any 32-bit nonce ("-2147483648").
 inline constexpr size_t kNonceTextCapacity = 12;
 
-// Each writer stores at most `capacity` bytes (no NUL) and returns how many it stored.
+// Each writer stores at most `capacity` bytes (no NUL) and returns how many it stored,
+// or 0 when the command does not fit `capacity` (the buffer's contents are then unspecified).
 [[nodiscard]] size_t WriteHandshake(char* buffer, size_t capacity, int version,
                                     const char* application_id);
 // `presence` null writes the command without an "activity", which clears the presence.
+// A command that does not fit is written again with the party id and secrets cut to 128
+// characters; 0 when it still does not fit.
 [[nodiscard]] size_t WriteSetActivity(char* buffer, size_t capacity, int32_t nonce, uint32_t pid,
                                       const DiscordPresence* presence);
 [[nodiscard]] size_t WriteSubscribe(char* buffer, size_t capacity, int32_t nonce,

@@ -59,6 +59,19 @@ int32_t LeadingInt32(std::string_view text) noexcept {
   return value >= kLimit ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(value);
 }
 
+uint64_t StartTimeFromStamp(const BindingValue& stamp) noexcept {
+  if (stamp.kind() == BindingValueKind::String) {
+    // strtoull negates a "-" text into a huge value (or, for the largest ones, a small one).
+    const std::string_view text = stamp.AsString();
+    const size_t first = text.find_first_not_of(" \t\n\v\f\r");
+    if (first != std::string_view::npos && text[first] == '-') return 0;
+  }
+  // Negative numbers read as values of 2^63 and more, saturated texts as 2^64 - 1: both
+  // lie far beyond the year 9999.
+  const uint64_t seconds = stamp.ReadUInt64Lenient() / 1000;
+  return seconds <= kLatestStartTime ? seconds : 0;
+}
+
 ChatPresenceState ParseChatPresence(const BindingValue& data) {
   ChatPresenceState state;
   if (!data.HasMember("mau")) return state;
@@ -79,14 +92,14 @@ ChatPresenceState ParseChatPresence(const BindingValue& data) {
   }
   if (mau.HasMember("mapId")) state.map_id = LeadingInt32(TextMember(mau, "mapId"));
   if (mau.HasMember("timeStamp")) {
-    state.start_time = mau.Member("timeStamp").ReadUInt64Lenient() / 1000;
+    state.start_time = StartTimeFromStamp(mau.Member("timeStamp"));
   }
   return state;
 }
 
 bool SameComparedFields(const ChatPresenceState& a, const ChatPresenceState& b) noexcept {
   return a.game_status == b.game_status && a.queue == b.queue && a.game_id == b.game_id &&
-         a.map_id == b.map_id && a.start_time == b.start_time;
+         a.champion_id == b.champion_id && a.map_id == b.map_id && a.start_time == b.start_time;
 }
 
 }  // namespace mau

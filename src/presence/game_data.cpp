@@ -25,11 +25,14 @@ void StoreLocalizedStrings(const BindingValue& table, LocalizedStrings& strings)
 
 size_t Utf8CutLength(std::string_view text, size_t limit) noexcept {
   if (text.size() <= limit) return text.size();
-  size_t cut = limit;
+  auto continues = [&](size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
   // Step back over continuation bytes to the lead byte of the character the limit splits;
-  // the cut then ends just before it. A cut already on a boundary stays where it is.
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return cut;
+  // the cut then ends just before it. A cut already on a boundary stays where it is. A
+  // character has at most three continuation bytes: a longer run is no character, and
+  // stepping over it would drop a whole text of such bytes.
+  size_t cut = limit;
+  for (int back = 0; back < 3 && cut > 0 && continues(cut); ++back) --cut;
+  return continues(cut) ? limit : cut;
 }
 
 void LookupLocalized(const LocalizedStrings& strings, std::string_view key, size_t limit,

@@ -40,7 +40,8 @@ void RegisterGameDataTypes(BindingTypeRegistry& registry, std::string_view typeN
 void StoreLocalizedStrings(const BindingValue& table, LocalizedStrings& strings);
 
 // The length of text's longest prefix of at most limit bytes that ends on a whole UTF-8
-// character, so a cut never sends half a character.
+// character, so a cut never sends half a character. Bytes that are not UTF-8 (more than
+// three continuation bytes in a row) are cut at the limit itself.
 size_t Utf8CutLength(std::string_view text, size_t limit) noexcept;
 
 // Copies the text stored under key into out, cut to at most limit bytes at a character

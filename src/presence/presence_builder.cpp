@@ -49,10 +49,11 @@ const discord::DiscordPresence& PresenceBuilder::Build(const ChatPresenceState& 
     for (char& c : image_) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    large_text_.assign(champion->name);
-  } else {
-    image_.assign("logo");
+    // A cut key would name another asset or none: the logo shows instead.
+    if (image_.size() > kImageKeyLimit) image_.clear();
+    large_text_.assign(champion->name, 0, Utf8CutLength(champion->name, kPresenceTextLimit));
   }
+  if (image_.empty()) image_.assign("logo");
 
   presence_.state = TextOrNull(state_);
   presence_.details = TextOrNull(details_);

@@ -13,15 +13,20 @@
 
 namespace mau {
 
-// The longest state, queue, map or details text sent, in bytes.
+// The longest state, queue, map, details or champion name text sent, in bytes, so that
+// no text passes Discord's limit of 128 characters.
 inline constexpr size_t kPresenceTextLimit = 128;
+// The longest image key Discord takes, in bytes; a longer one names no asset.
+inline constexpr size_t kImageKeyLimit = 256;
 
 class PresenceBuilder {
  public:
   PresenceBuilder();
 
   // The presence of state; champion is the summary of state.champion_id when one was
-  // found. Missing localized texts leave their lines out.
+  // found. Missing localized texts leave their lines out; texts are cut to
+  // kPresenceTextLimit bytes at a whole character, and a champion whose image key would
+  // be longer than kImageKeyLimit shows the "logo" image.
   const discord::DiscordPresence& Build(const ChatPresenceState& state,
                                         const LocalizedStrings& strings,
                                         const GameDataChampionSummary* champion);

@@ -5,14 +5,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "discord/reconnect_backoff.h"
 #include "discord/rpc_client_test_seam.h"
 #include "fake_discord_core.h"
+#include "ipc_server.h"
 #include "ipc_test_support.h"
 #include "os_faults.h"
+#include "support/test_support.h"
 
 namespace mau::discord {
 namespace {
@@ -36,6 +40,10 @@ std::atomic<bool> clock_runs{true};
 int64_t TestNow() {
   return clock_runs ? clock_now.fetch_add(3600 * 1000 * kTicksPerMs) : clock_now.load();
 }
+
+// The clock of the connection's timeouts: it stands where the test puts it.
+std::atomic<int64_t> timeout_clock{0};
+int64_t TimeoutNow() { return timeout_clock.load(); }
 
 // The backoff's draws: a list, whose last entry repeats.
 std::vector<double> draws = {0.0};
@@ -85,6 +93,7 @@ class RpcClientTest : public ::testing::Test {
   void SetUp() override {
     clock_now = 1000000 * kTicksPerMs;
     clock_runs = true;
+    timeout_clock = 1000000 * kTicksPerMs;
     draws = {0.0};
     draw_index = 0;
     Events::log.clear();
@@ -101,6 +110,7 @@ class RpcClientTest : public ::testing::Test {
   void SetHooks(int32_t pass_interval_ms) {
     test_seam::ClientHooks hooks;
     hooks.now = &TestNow;
+    hooks.timeout_now = &TimeoutNow;
     hooks.draw = &TestDraw;
     hooks.pass_interval_ms = pass_interval_ms;
     test_seam::SetClientHooks(hooks);
@@ -125,6 +135,15 @@ class RpcClientTest : public ::testing::Test {
   void ConnectSubscribed() {
     Connect(Events::All());
     ASSERT_EQ(NextFrames(4).size(), 4u);
+  }
+
+  // Waits until attempt number `attempt` has been made and its deadline stored (the
+  // attempt counts before its deadline is stored), and reads the back-off then.
+  static bool WaitForAttempt(int32_t attempt, test_seam::BackoffView& view) {
+    return test::WaitUntil([&] {
+      view = test_seam::ReadBackoff();
+      return view.attempts == attempt && view.next_attempt > clock_now;
+    });
   }
 
   static bool WaitForState(RpcConnection::State state) {
@@ -201,13 +220,8 @@ TEST_F(RpcClientTest, WithoutDiscordAttemptsWaitForTheBackoffAndReportNothing) {
 
   std::vector<int64_t> delays;
   for (int32_t attempt = 1; attempt <= 12; ++attempt) {
-    // The attempt counts before its deadline is stored: wait for the deadline too.
     test_seam::BackoffView view{};
-    ASSERT_TRUE(test::WaitUntil([&] {
-      view = test_seam::ReadBackoff();
-      return view.attempts == attempt && view.next_attempt > clock_now;
-    })) << "attempt "
-        << attempt;
+    ASSERT_TRUE(WaitForAttempt(attempt, view)) << "attempt " << attempt;
     EXPECT_EQ(view.next_attempt, clock_now + view.current_ms * kTicksPerMs);
     delays.push_back(view.current_ms);
 
@@ -225,8 +239,8 @@ TEST_F(RpcClientTest, WithoutDiscordAttemptsWaitForTheBackoffAndReportNothing) {
   EXPECT_THAT(Events::log, IsEmpty());
 }
 
-TEST_F(RpcClientTest, EveryPresenceReachesDiscordWithoutWaitingForAPass) {
-  // The thread sleeps an hour between passes: only wake-ups make it move.
+TEST_F(RpcClientTest, EveryFrameAndPresenceIsHandledWithoutWaitingForAPass) {
+  // The thread may wait an hour between passes: only the channel and wake-ups make it move.
   SetHooks(3600 * 1000);
   StartDiscord();
   static const DiscordPresence first = WithState("first");
@@ -238,8 +252,9 @@ TEST_F(RpcClientTest, EveryPresenceReachesDiscordWithoutWaitingForAPass) {
   });
   RpcClient::Start(kApplicationId, nullptr, false, nullptr);
   ASSERT_TRUE(discord_->WaitForReady(1, seconds(10)));
+  EXPECT_TRUE(WaitForState(RpcConnection::State::Ready)) << "READY is read as it arrives";
 
-  RpcClient::SetPresence(first);  // wakes the pass that reads READY
+  RpcClient::SetPresence(first);
   EXPECT_EQ(NextActivity().state, "first");
   EXPECT_EQ(NextActivity().state, "second");
 }
@@ -487,6 +502,251 @@ TEST_F(RpcClientTest, StopEndsTheConnectionAndKeepsThePendingPresence) {
   const ReceivedActivity activity = NextActivity();
   EXPECT_EQ(activity.connection, 2);
   EXPECT_EQ(activity.state, "after stop");
+}
+
+TEST_F(RpcClientTest, BudgetHoldsTheLatestPresenceAndConvergenceSendsItOnceMore) {
+  clock_runs = false;
+  StartDiscord();
+  Connect();
+  const int64_t t0 = clock_now;
+  auto at = [&](int64_t ms) { clock_now = t0 + ms * kTicksPerMs; };
+  auto nothing_for_a_while = [&] { return !discord_->WaitForActivity(milliseconds(100)); };
+  // `sent` goes once more exactly `ms` after t0, not a tick before.
+  auto expect_resend_at = [&](int64_t ms, const ReceivedActivity& sent) {
+    clock_now = t0 + ms * kTicksPerMs - 1;
+    EXPECT_TRUE(nothing_for_a_while()) << "sent again before " << ms << " ms";
+    at(ms);
+    EXPECT_EQ(NextActivity().payload, sent.payload) << "not sent again at " << ms << " ms";
+  };
+
+  // Five in a burst go at once; a reset counts as a presence.
+  RpcClient::ResetPresence();
+  EXPECT_TRUE(NextActivity().cleared);
+  for (const char* state : {"one", "two", "three", "four"}) {
+    RpcClient::SetPresence(WithState(state));
+    EXPECT_EQ(NextActivity().state, state);
+  }
+  // The budget is spent: the next one waits, and a newer one replaces it.
+  RpcClient::SetPresence(WithState("five"));
+  RpcClient::SetPresence(WithState("six"));
+  EXPECT_TRUE(nothing_for_a_while());
+  at(15000);  // no convergence re-send of "four" while a newer presence waits
+  EXPECT_TRUE(nothing_for_a_while());
+  at(20000);
+  const ReceivedActivity latest = NextActivity();
+  EXPECT_EQ(latest.state, "six");
+
+  // It went at the edge of the window: once more 15 s later, and only once.
+  expect_resend_at(35000, latest);
+  at(100000);
+  EXPECT_TRUE(nothing_for_a_while());
+
+  // After a quiet spell the next goes at once; one close behind it is sent once more.
+  RpcClient::SetPresence(WithState("seven"));
+  EXPECT_EQ(NextActivity().state, "seven");
+  at(101000);
+  RpcClient::SetPresence(WithState("eight"));
+  const ReceivedActivity eight = NextActivity();
+  EXPECT_EQ(eight.state, "eight");
+  expect_resend_at(116000, eight);
+  EXPECT_EQ(discord_->connection_count(), 1);
+}
+
+TEST_F(RpcClientTest, RateLimitComesFromTheCallerOrTheEnvironment) {
+  const PresenceRateLimit discord;
+  const struct {
+    const char* rate;
+    const char* resend;
+    PresenceRateLimit expected;
+  } cases[] = {
+      {nullptr, nullptr, discord},
+      {"2/1.5", "0.5", {2, 1500, 500}},
+      {"64/0.001", nullptr, {64, 1, 15000}},
+      {nullptr, "0", {5, 20000, 0}},
+      {"65/1", "x", discord},
+      {"0/1", "-1", discord},
+      {"5 per 20 s", "1e3", discord},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.rate ? c.rate : "-") + " " + (c.resend ? c.resend : "-"));
+    test_seam::ResetClient();
+    mau::test::ScopedEnv rate("MAU_DISCORD_RATE_LIMIT",
+                              c.rate ? std::optional<std::string>(c.rate) : std::nullopt);
+    mau::test::ScopedEnv resend("MAU_DISCORD_RESEND_AFTER",
+                                c.resend ? std::optional<std::string>(c.resend) : std::nullopt);
+    RpcClient::Start(kApplicationId, nullptr, false, nullptr);
+    RpcClient::Stop();
+    const PresenceRateLimit limit = RpcClient::presence_rate_limit();
+    EXPECT_EQ(limit.sends, c.expected.sends);
+    EXPECT_EQ(limit.window_ms, c.expected.window_ms);
+    EXPECT_EQ(limit.resend_after_ms, c.expected.resend_after_ms);
+  }
+
+  // The caller's limit wins over the environment; one out of range changes nothing.
+  test_seam::ResetClient();
+  EXPECT_TRUE(RpcClient::SetPresenceRateLimit({3, 1000, 0}));
+  EXPECT_FALSE(RpcClient::SetPresenceRateLimit({0, 1000, 0}));
+  mau::test::ScopedEnv rate("MAU_DISCORD_RATE_LIMIT", "2/2");
+  RpcClient::Start(kApplicationId, nullptr, false, nullptr);
+  RpcClient::Stop();
+  EXPECT_EQ(RpcClient::presence_rate_limit().sends, 3);
+  EXPECT_EQ(RpcClient::presence_rate_limit().window_ms, 1000);
+}
+
+TEST_F(RpcClientTest, FramesInPiecesAreAssembled) {
+  FakeDiscordOptions options;
+  options.split_frames = true;
+  options.ping_every = 2;
+  StartDiscord(options);
+  ConnectSubscribed();
+  for (const char* state : {"one", "two", "three"}) {
+    RpcClient::SetPresence(WithState(state));
+    EXPECT_EQ(NextActivity().state, state);
+  }
+  ASSERT_TRUE(discord_->SendFrame(1, R"({"evt":"ACTIVITY_JOIN","data":{"secret":"marker"}})"));
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadMailboxes().join; }));
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, ElementsAre("ready", "join marker")) << "no disconnection";
+  EXPECT_EQ(discord_->connection_count(), 1);
+}
+
+// On name 0, a listener that takes one handshake, sends only the first five bytes of a
+// frame and then nothing, holding the connection open.
+class FiveBytesThenSilence {
+ public:
+  explicit FiveBytesThenSilence(const std::string& directory) {
+    std::string error;
+    EXPECT_TRUE(server_.Listen(directory, 0, &error)) << error;
+    thread_ = std::thread([this] {
+      while (!done_ && !server_.Accept(milliseconds(20))) {
+      }
+      unsigned char header[8];
+      std::string payload;
+      if (done_ || server_.Read(header, 8, seconds(5)) != fake_discord::IoResult::Ok) return;
+      payload.resize(header[4] | header[5] << 8);
+      if (server_.Read(payload.data(), payload.size(), seconds(5)) != fake_discord::IoResult::Ok)
+        return;
+      const std::string ready = test::Frame(OP_FRAME, R"({"cmd":"DISPATCH","evt":"READY"})");
+      if (server_.Write(ready.data(), 5)) handshaken_ = true;
+      while (!done_) std::this_thread::sleep_for(milliseconds(10));
+    });
+  }
+  ~FiveBytesThenSilence() {
+    done_ = true;
+    thread_.join();
+  }
+  bool handshaken() const { return handshaken_; }
+
+ private:
+  fake_discord::IpcServer server_;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> handshaken_{false};
+  std::thread thread_;
+};
+
+TEST_F(RpcClientTest, ASilentDiscordDoesNotHideAWorkingOne) {
+  for (const bool five_bytes : {false, true}) {
+    SCOPED_TRACE(five_bytes ? "five bytes of a header, then silence" : "no answer at all");
+    SetUp();
+    // Name 0 takes the handshake and never completes READY; name 1 works.
+    FakeDiscordOptions silent_options;
+    silent_options.directory = ipc_.path();
+    silent_options.silent = true;
+    std::unique_ptr<FakeDiscord> silent;
+    std::unique_ptr<FiveBytesThenSilence> partial;
+    if (five_bytes) {
+      partial = std::make_unique<FiveBytesThenSilence>(ipc_.path());
+    } else {
+      silent = std::make_unique<FakeDiscord>(silent_options);
+      std::string error;
+      ASSERT_TRUE(silent->Start(&error)) << error;
+    }
+    FakeDiscordOptions options;
+    options.pipe_index = 1;
+    StartDiscord(options);
+
+    RpcEventHandlers handlers = Events::All();
+    RpcClient::Start(kApplicationId, &handlers, false, nullptr);
+    ASSERT_TRUE(test::WaitUntil([&] {
+      return five_bytes ? partial->handshaken() : silent->WaitForFrame(milliseconds(0)).has_value();
+    })) << "the handshake reached name 0";
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(test_seam::ConnectionState(), RpcConnection::State::HandshakeSent);
+
+    timeout_clock += RpcConnection::kReadyTimeoutMs * kTicksPerMs;
+    ASSERT_TRUE(WaitForState(RpcConnection::State::Ready));
+    RpcClient::SetPresence(WithState("found"));
+    EXPECT_EQ(NextActivity().state, "found");
+    RpcClient::DispatchCallbacks();
+    EXPECT_THAT(Events::log, ElementsAre(five_bytes ? "disconnected 2 Partial data in frame"
+                                                    : "disconnected 3 Handshake timed out",
+                                         "ready"));
+
+    // Lost and found again without another timeout: the working name comes first now.
+    ASSERT_TRUE(discord_->DropConnection());
+    EXPECT_TRUE(discord_->WaitForReady(2, seconds(10)));
+    TearDown();
+    Events::log.clear();
+  }
+}
+
+TEST_F(RpcClientTest, AStalledDiscordHoldsNeitherStopNorTheConnection) {
+  FakeDiscordOptions options;
+  options.stall_after = 1;  // answers the handshake, then reads nothing more
+  options.faults_on_every_connection = true;
+  StartDiscord(options);
+  ASSERT_TRUE(RpcClient::SetPresenceRateLimit({5, 0, 0}));  // no budget: fill the channel
+  RpcEventHandlers handlers{};
+  handlers.on_disconnected = &Events::Disconnected;
+  const std::string text(15000, 's');
+  auto fill = [&] {
+    for (int n = 0; n < 200; ++n) {
+      RpcClient::SetPresence(WithState((std::to_string(n) + text).c_str()));
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+  };
+
+  Connect(handlers);
+  fill();
+  const auto begin = std::chrono::steady_clock::now();
+  RpcClient::Stop();
+  const auto stop_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+  RecordProperty("stop_ms_with_stalled_peer", std::to_string(stop_ms));
+  EXPECT_LT(stop_ms, 1000.0) << "Stop waited for the stalled peer";
+  ASSERT_TRUE(discord_->DropConnection());  // it would not notice, reading nothing
+
+  // Output that the peer does not take for the write timeout ends the connection.
+  Connect(handlers);
+  fill();
+  EXPECT_EQ(test_seam::ConnectionState(), RpcConnection::State::Ready);
+  timeout_clock += RpcConnection::kWriteTimeoutMs * kTicksPerMs;
+  ASSERT_TRUE(test::WaitUntil([] { return test_seam::ReadMailboxes().disconnected; }));
+  RpcClient::DispatchCallbacks();
+  EXPECT_THAT(Events::log, ElementsAre("disconnected 3 Write timed out"));
+}
+
+TEST_F(RpcClientTest, AttemptsComeQuicklyForTenSecondsAfterALostConnection) {
+  clock_runs = false;
+  draws = {0.9999999};  // the back-off grows as fast as it can
+  StartDiscord();
+  Connect();
+  const int64_t lost_at = clock_now;
+  discord_->Stop();
+  ASSERT_TRUE(WaitForState(RpcConnection::State::Closed));
+
+  std::vector<int64_t> delays;
+  for (int32_t attempt = 1; attempt <= 12; ++attempt) {
+    test_seam::BackoffView view{};
+    ASSERT_TRUE(WaitForAttempt(attempt, view)) << "attempt " << attempt;
+    delays.push_back((view.next_attempt - clock_now) / kTicksPerMs);
+    clock_now = view.next_attempt;
+  }
+  // Every second while Discord has been away for less than ten seconds, then the
+  // back-off's own delay, which has grown meanwhile.
+  EXPECT_EQ(clock_now - lost_at, (10 * 1000 + 60000 + 60000) * kTicksPerMs);
+  EXPECT_THAT(delays, ElementsAre(1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 60000,
+                                  60000));
 }
 
 }  // namespace

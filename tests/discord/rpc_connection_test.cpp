@@ -1,9 +1,11 @@
 #include "discord/rpc_connection.h"
 
+#include <atomic>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,8 +18,16 @@ namespace {
 
 using fake_discord::IoResult;
 using std::chrono::seconds;
+using ::testing::ElementsAre;
+using WriteResult = RpcConnection::WriteResult;
 
 constexpr char kReady[] = R"({"cmd":"DISPATCH","data":{"v":1},"evt":"READY","nonce":null})";
+constexpr int64_t kTicksPerMs = 10000;
+
+// The connection's clock for its timeouts: it stands where the test puts it.
+std::atomic<int64_t> clock_now{0};
+int64_t TestClock() { return clock_now.load(); }
+void AdvanceClockMs(int64_t ms) { clock_now += ms * kTicksPerMs; }
 
 // What the connection reported through its notifications.
 struct Notifications {
@@ -33,6 +43,8 @@ class RpcConnectionTest : public ::testing::Test {
   void SetUp() override {
     Notifications::connected = 0;
     Notifications::closed.clear();
+    clock_now = 1000000 * kTicksPerMs;
+    connection_->set_clock(&TestClock);
     connection_->set_on_connected(&Notifications::OnConnected);
     connection_->set_on_closed(&Notifications::OnClosed);
     std::string error;
@@ -73,6 +85,7 @@ class RpcConnectionTest : public ::testing::Test {
 
   test::PrivateIpcDirectory ipc_;
   fake_discord::IpcServer server_;
+  IpcWakeup wakeup_;
   std::unique_ptr<RpcConnection> connection_ = std::make_unique<RpcConnection>("123");
 };
 
@@ -147,6 +160,193 @@ TEST_F(RpcConnectionTest, NothingWaitingChangesNothing) {
   EXPECT_TRUE(Notifications::closed.empty());
 }
 
+TEST_F(RpcConnectionTest, FrameArrivingInPiecesIsAssembled) {
+  MakeReady();
+  const std::string bytes =
+      test::Frame(OP_PING, "0123456789") + test::Frame(OP_FRAME, R"({"evt":"ACTIVITY_JOIN"})");
+  // Cuts inside the ping's header and payload, between the frames, and inside the next
+  // frame's header and payload; the pauses add up to more than one timeout, but no frame
+  // stays incomplete for that long.
+  const size_t cuts[] = {3, 8, 13, 18, 23, 30, bytes.size()};
+  size_t sent = 0;
+  for (const size_t cut : cuts) {
+    SCOPED_TRACE(cut);
+    Send(bytes.substr(sent, cut - sent));
+    sent = cut;
+    connection_->Wait(wakeup_, 5000);
+    if (cut == bytes.size()) break;
+    EXPECT_EQ(connection_->Read(), nullptr);
+    AdvanceClockMs(RpcConnection::kPartialFrameTimeoutMs / 2 - 1);
+  }
+  const JsonValue* message = nullptr;
+  ASSERT_TRUE(test::WaitUntil([&] { return (message = connection_->Read()) != nullptr; }));
+  EXPECT_EQ(StringMember(*message, "evt"), "ACTIVITY_JOIN");
+  EXPECT_EQ(ReadFrame(), std::make_pair(uint32_t{OP_PONG}, std::string("0123456789")));
+  EXPECT_TRUE(Notifications::closed.empty());
+}
+
+TEST_F(RpcConnectionTest, FrameIncompleteForTooLongClosesTheConnection) {
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"five bytes of a header", test::Frame(OP_FRAME, "{}").substr(0, 5)},
+      {"half a payload", test::Frame(OP_FRAME, R"({"evt":"ACTIVITY_JOIN"})").substr(0, 18)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    connection_ = std::make_unique<RpcConnection>("123");
+    SetUp();
+    MakeReady();
+    Send(c.bytes);
+    connection_->Wait(wakeup_, 5000);
+    EXPECT_EQ(connection_->Read(), nullptr);
+    AdvanceClockMs(RpcConnection::kPartialFrameTimeoutMs - 1);
+    EXPECT_EQ(connection_->Read(), nullptr);
+    EXPECT_EQ(connection_->state(), RpcConnection::State::Ready);
+
+    AdvanceClockMs(1);
+    EXPECT_EQ(connection_->Read(), nullptr);
+    EXPECT_EQ(connection_->state(), RpcConnection::State::Closed);
+    EXPECT_THAT(Notifications::closed,
+                ElementsAre(std::make_pair(2, std::string("Partial data in frame"))));
+    server_.Stop();
+  }
+}
+
+TEST_F(RpcConnectionTest, NoReadyInTimeClosesAndTheNextOpenTriesAnotherNameFirst) {
+  fake_discord::IpcServer working;
+  std::string error;
+  ASSERT_TRUE(working.Listen(ipc_.path(), 1, &error)) << error;
+  OpenAndAccept();  // name 0, which never answers
+  AdvanceClockMs(RpcConnection::kReadyTimeoutMs - 1);
+  connection_->Open();
+  EXPECT_EQ(connection_->state(), RpcConnection::State::HandshakeSent);
+  AdvanceClockMs(1);
+  connection_->Open();
+  EXPECT_EQ(connection_->state(), RpcConnection::State::Closed);
+  EXPECT_THAT(Notifications::closed,
+              ElementsAre(std::make_pair(3, std::string("Handshake timed out"))));
+
+  // Name 1 first now; once it has answered, it stays first after a lost connection.
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    connection_->Open();
+    ASSERT_EQ(connection_->state(), RpcConnection::State::HandshakeSent);
+    ASSERT_TRUE(working.Accept(seconds(5)));
+    EXPECT_FALSE(server_.Accept(std::chrono::milliseconds(100))) << "name 0 was tried again";
+    const std::string ready = test::Frame(OP_FRAME, kReady);
+    ASSERT_TRUE(working.Write(ready.data(), ready.size()));
+    ASSERT_TRUE(test::WaitUntil([&] {
+      connection_->Open();
+      return connection_->state() == RpcConnection::State::Ready;
+    }));
+    working.CloseClient();
+    ASSERT_TRUE(test::WaitUntil([&] {
+      (void)connection_->Read();
+      return connection_->state() == RpcConnection::State::Closed;
+    }));
+  }
+}
+
+TEST_F(RpcConnectionTest, OutputThePeerDoesNotTakeTimesOut) {
+  MakeReady();  // from here on, the server reads nothing
+  const std::string command(16000, 'x');
+  int queued = 0;
+  WriteResult result;
+  while ((result = connection_->Write(command.data(), command.size())) == WriteResult::Queued &&
+         queued < 10000) {
+    ++queued;
+  }
+  EXPECT_EQ(result, WriteResult::Busy);
+  EXPECT_GT(connection_->output_pending(), 0u);
+  AdvanceClockMs(RpcConnection::kWriteTimeoutMs - 1);
+  connection_->Flush();
+  EXPECT_EQ(connection_->state(), RpcConnection::State::Ready);
+  EXPECT_TRUE(Notifications::closed.empty());
+
+  AdvanceClockMs(1);
+  connection_->Flush();
+  EXPECT_EQ(connection_->state(), RpcConnection::State::Closed);
+  EXPECT_THAT(Notifications::closed,
+              ElementsAre(std::make_pair(3, std::string("Write timed out"))));
+}
+
+TEST_F(RpcConnectionTest, PongWaitsForRoomAndEverythingArrivesInOrder) {
+  MakeReady();
+  const std::string command(16000, 'x');
+  int queued = 0;
+  while (connection_->Write(command.data(), command.size()) == WriteResult::Queued) ++queued;
+  // The ping's pong finds no room: nothing behind the ping is read until there is.
+  const std::string ping(60000, 'p');
+  Send(test::Frame(OP_PING, ping) + test::Frame(OP_FRAME, R"({"evt":"ACTIVITY_JOIN"})"));
+  connection_->Wait(wakeup_, 5000);
+  EXPECT_EQ(connection_->Read(), nullptr);
+
+  // The server reads again.
+  std::vector<std::pair<uint32_t, size_t>> frames;
+  std::thread reader([&] {
+    for (int n = 0; n <= queued; ++n) {
+      const std::pair<uint32_t, std::string> frame = ReadFrame();
+      frames.emplace_back(frame.first, frame.second.size());
+    }
+  });
+  const JsonValue* message = nullptr;
+  const bool read = test::WaitUntil([&] {
+    connection_->Wait(wakeup_, 10);
+    connection_->Flush();
+    return (message = connection_->Read()) != nullptr;
+  });
+  const bool flushed = test::WaitUntil([&] {
+    connection_->Flush();
+    return connection_->output_pending() == 0;
+  });
+  reader.join();
+  ASSERT_TRUE(read);
+  ASSERT_TRUE(flushed);
+  EXPECT_EQ(StringMember(*message, "evt"), "ACTIVITY_JOIN");
+  std::vector<std::pair<uint32_t, size_t>> expected(static_cast<size_t>(queued),
+                                                    {uint32_t{OP_FRAME}, command.size()});
+  expected.emplace_back(OP_PONG, ping.size());
+  EXPECT_EQ(frames, expected);
+  EXPECT_TRUE(Notifications::closed.empty());
+}
+
+TEST_F(RpcConnectionTest, WaitEndsForTheWakeUpAndForArrivingBytes) {
+  using Clock = std::chrono::steady_clock;
+  const auto waited = [&](auto&& start_something) {
+    const Clock::time_point begin = Clock::now();
+    std::thread other(start_something);
+    connection_->Wait(wakeup_, 20000);
+    other.join();
+    return Clock::now() - begin;
+  };
+  const auto sleep = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+
+  wakeup_.Signal();  // a wake-up given before the wait is not lost
+  EXPECT_LT(waited([] {}), seconds(10));
+  EXPECT_LT(waited([&] {
+              sleep();
+              wakeup_.Signal();
+            }),
+            seconds(10))
+      << "closed: the wake-up";
+  MakeReady();
+  EXPECT_LT(waited([&] {
+              sleep();
+              wakeup_.Signal();
+            }),
+            seconds(10))
+      << "open: the wake-up";
+  EXPECT_LT(waited([&] {
+              sleep();
+              Send(test::Frame(OP_FRAME, "{}"));
+            }),
+            seconds(10))
+      << "open: arriving bytes";
+  EXPECT_NE(connection_->Read(), nullptr);
+}
+
 TEST_F(RpcConnectionTest, EmptyOrInvalidPayloadReadsAsAnEmptyMessage) {
   MakeReady();
   for (const char* payload : {"", "not json"}) {
@@ -167,7 +367,10 @@ TEST_F(RpcConnectionTest, ReadFailuresCloseAndReport) {
     int32_t code;
     const char* message;
   } cases[] = {
-      {"payload not all there", test::Frame(OP_FRAME, "{}", 10), false, 2, "Partial data in frame"},
+      {"peer hung up with the payload not all there", test::Frame(OP_FRAME, "{}", 10), true, 2,
+       "Partial data in frame"},
+      {"peer hung up within a header", test::Frame(OP_FRAME, "{}").substr(0, 5), true, 1,
+       "Pipe closed"},
       {"unknown opcode", test::Frame(7, "{}"), false, 2, "Bad ipc frame"},
       {"handshake from the server", test::Frame(OP_HANDSHAKE, "{}"), false, 2, "Bad ipc frame"},
       {"frame longer than the receive buffer", test::Frame(OP_FRAME, "", kFramePayloadCapacity),
@@ -205,21 +408,21 @@ TEST_F(RpcConnectionTest, ReadFailuresCloseAndReport) {
 TEST_F(RpcConnectionTest, WriteSendsOneFrame) {
   MakeReady();
   const std::string command = R"({"nonce":"1","cmd":"SUBSCRIBE","evt":"ACTIVITY_JOIN"})";
-  ASSERT_TRUE(connection_->Write(command.data(), command.size()));
+  ASSERT_EQ(connection_->Write(command.data(), command.size()), WriteResult::Queued);
   EXPECT_EQ(ReadFrame(), std::make_pair(uint32_t{OP_FRAME}, command));
-  EXPECT_FALSE(connection_->Write(command.data(), kFramePayloadCapacity + 1));
+  EXPECT_EQ(connection_->Write(command.data(), kFramePayloadCapacity + 1), WriteResult::Failed);
   EXPECT_EQ(connection_->state(), RpcConnection::State::Ready) << "an oversized command is refused";
 }
 
 TEST_F(RpcConnectionTest, FailedWriteClosesAndReportsTheLastErrorAsItStands) {
   MakeReady();
   test::ScopedWriteFaults faults(2);
-  ASSERT_TRUE(connection_->Write("{}", 2));
-  EXPECT_FALSE(connection_->Write("{}", 2));
+  ASSERT_EQ(connection_->Write("{}", 2), WriteResult::Queued);
+  EXPECT_EQ(connection_->Write("{}", 2), WriteResult::Failed);
   EXPECT_EQ(connection_->state(), RpcConnection::State::Closed);
   EXPECT_THAT(Notifications::closed, ::testing::ElementsAre(std::make_pair(0, std::string())));
 
-  EXPECT_FALSE(connection_->Write("{}", 2)) << "writing to a closed connection";
+  EXPECT_EQ(connection_->Write("{}", 2), WriteResult::Failed) << "writing to a closed connection";
   EXPECT_EQ(Notifications::closed.size(), 1u) << "a closed connection reports nothing more";
 }
 

@@ -1,5 +1,8 @@
 #include "discord/rpc_messages.h"
 
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
 #include <climits>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,12 +17,23 @@ namespace {
 
 using ::testing::Optional;
 
+// Checks that a written command is one JSON value in valid UTF-8.
+void ExpectValidJson(const std::string& text) {
+  rapidjson::Document document;
+  document.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
+  EXPECT_FALSE(document.HasParseError()) << rapidjson::GetParseError_En(document.GetParseError())
+                                         << " at " << document.GetErrorOffset() << " of " << text;
+}
+
+// The command written into a buffer of `capacity` bytes; empty when it did not fit.
 std::string SetActivity(int32_t nonce, uint32_t pid, const DiscordPresence* presence,
                         size_t capacity = kCommandCapacity) {
   std::vector<char> buffer(capacity + 1, '#');
   const size_t length = WriteSetActivity(buffer.data(), capacity, nonce, pid, presence);
   EXPECT_EQ(buffer[capacity], '#') << "wrote past the capacity";
-  return std::string(buffer.data(), length);
+  std::string text(buffer.data(), length);
+  if (!text.empty()) ExpectValidJson(text);
+  return text;
 }
 
 TEST(RpcMessagesTest, HandshakeAndSubscribeAreByteExact) {
@@ -112,16 +126,153 @@ TEST(RpcMessagesTest, TextsAreEscapedAsJsonStrings) {
                                    "\xC3\xA9\""));
 }
 
-TEST(RpcMessagesTest, ShortBufferKeepsTheFirstBytes) {
+TEST(RpcMessagesTest, ACommandThatDoesNotFitIsNotWrittenAtAll) {
   DiscordPresence presence;
   presence.state = "Waiting";
   presence.start = 100;
   const std::string full = SetActivity(7, 42, &presence);
-  EXPECT_EQ(SetActivity(7, 42, &presence, 16), full.substr(0, 16));
   for (size_t capacity = 0; capacity <= full.size(); ++capacity) {
-    ASSERT_EQ(SetActivity(7, 42, &presence, capacity), full.substr(0, capacity))
+    ASSERT_EQ(SetActivity(7, 42, &presence, capacity), capacity < full.size() ? "" : full)
         << "capacity " << capacity;
   }
+  char buffer[32];
+  EXPECT_EQ(WriteHandshake(buffer, sizeof buffer, 1, "123456789012345678"), 0u);
+  EXPECT_EQ(WriteSubscribe(buffer, sizeof buffer, 1, "ACTIVITY_JOIN_REQUEST"), 0u);
+}
+
+std::string Repeat(std::string_view text, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += text;
+  return out;
+}
+
+// What Discord refuses or cannot show never reaches it: each invalid UTF-8 sequence
+// becomes U+FFFD, card texts take 2 to 128 characters, an image key longer than 256 bytes
+// is left out, and party id and secrets are shortened only when the command would not
+// fit otherwise.
+TEST(RpcMessagesTest, TextsTakeTheFormDiscordAccepts) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::string zwsp = "\xE2\x80\x8B";
+  const std::string e_acute = "\xC3\xA9";
+  const std::string tower = "\xE5\xA1\x94";
+  const std::string grin = "\xF0\x9F\x98\x80";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string written;  // the state's JSON text, quotes left out
+  };
+  const Case states[] = {
+      {"128 characters stay", std::string(128, 's'), std::string(128, 's')},
+      {"129 characters are cut", std::string(129, 's'), std::string(128, 's')},
+      {"characters are counted, not bytes", Repeat(e_acute, 200), Repeat(e_acute, 128)},
+      {"one character gets an invisible second", "Q", "Q" + zwsp},
+      {"one CJK character", tower, tower + zwsp},
+      {"one four-byte character", grin, grin + zwsp},
+      {"two characters stay", "Qi", "Qi"},
+      {"one escaped character", "\x01", "\\u0001" + zwsp},
+      {"a lone invalid byte", "\xFF", fffd + zwsp},
+      {"invalid byte inside",
+       "a\xFF"
+       "b",
+       "a" + fffd + "b"},
+      {"truncated sequence is one U+FFFD",
+       "\xE3\x81"
+       "x",
+       fffd + "x"},
+      {"truncated four-byte sequence", "\xF0\x9F\x98!", fffd + "!"},
+      {"lead byte followed by ASCII", "\xC3(", fffd + "("},
+      {"overlong form: one per byte", "\xC0\xAF", fffd + fffd},
+      {"encoded surrogate: one per byte", "\xED\xA0\x80", fffd + fffd + fffd},
+      {"above U+10FFFF: one per byte", "\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},
+      {"stray continuation bytes", "\x80\xBF", fffd + fffd},
+      {"valid text passes unchanged", "\xC3\xA9t\xC3\xA9 " + tower + grin,
+       "\xC3\xA9t\xC3\xA9 " + tower + grin},
+      {"200 invalid bytes: 128 characters", std::string(200, '\xFF'), Repeat(fffd, 128)},
+  };
+  for (const Case& c : states) {
+    SCOPED_TRACE(c.name);
+    DiscordPresence presence;
+    presence.state = c.text.c_str();
+    EXPECT_EQ(SetActivity(1, 1, &presence),
+              R"({"nonce":"1","cmd":"SET_ACTIVITY","args":{"pid":1,"activity":{"state":")" +
+                  c.written + R"(","instance":false}}})");
+  }
+
+  const std::string key256(256, 'k');
+  const std::string key257(257, 'k');
+  const std::string secret10k(10000, 'j');
+  const std::string secret20k(20000, 'j');
+  const std::string party20k = Repeat("\xFF", 20000);
+  const std::string invalid_id = "\xFF";
+  struct PresenceCase {
+    const char* name;
+    DiscordPresence presence;
+    std::string activity;
+  };
+  auto with = [](auto fill) {
+    DiscordPresence presence;
+    fill(presence);
+    return presence;
+  };
+  const PresenceCase presences[] = {
+      {"key of 256 bytes stays", with([&](DiscordPresence& p) { p.large_image = key256.c_str(); }),
+       R"({"assets":{"large_image":")" + key256 + R"("},"instance":false})"},
+      {"key of 257 bytes is left out, its text stays", with([&](DiscordPresence& p) {
+         p.large_image = key257.c_str();
+         p.large_text = "Lynx";
+       }),
+       R"({"assets":{"large_text":"Lynx"},"instance":false})"},
+      {"keys alone too long: no assets", with([&](DiscordPresence& p) {
+         p.large_image = key257.c_str();
+         p.small_image = key257.c_str();
+       }),
+       R"({"instance":false})"},
+      {"all four card texts are held to the limits", with([](DiscordPresence& p) {
+         p.details = "D";
+         p.large_text = "L";
+         p.small_text = "S";
+       }),
+       R"({"details":"D)" + zwsp + R"(","assets":{"large_text":"L)" + zwsp +
+           R"(","small_text":"S)" + zwsp + R"("},"instance":false})"},
+      {"a secret that fits is written whole", with([&](DiscordPresence& p) {
+         p.join_secret = secret10k.c_str();
+         p.party_id = invalid_id.c_str();
+       }),
+       R"({"party":{"id":")" + fffd + R"("},"secrets":{"join":")" + secret10k +
+           R"("},"instance":false})"},
+      {"texts that would not fit are shortened to 128 characters", with([&](DiscordPresence& p) {
+         p.party_id = party20k.c_str();
+         p.match_secret = secret20k.c_str();
+         p.join_secret = "j";
+       }),
+       R"({"party":{"id":")" + Repeat(fffd, 128) + R"("},"secrets":{"match":")" +
+           std::string(128, 'j') + R"(","join":"j"},"instance":false})"},
+  };
+  for (const PresenceCase& c : presences) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(
+        SetActivity(1, 1, &c.presence),
+        R"({"nonce":"1","cmd":"SET_ACTIVITY","args":{"pid":1,"activity":)" + c.activity + "}}");
+  }
+
+  char buffer[kCommandCapacity];
+  const std::string invalid_event = "EVT\xFF";
+  EXPECT_EQ(std::string(buffer, WriteSubscribe(buffer, sizeof buffer, 3, invalid_event.c_str())),
+            R"({"nonce":"3","cmd":"SUBSCRIBE","evt":"EVT)" + fffd + R"("})");
+}
+
+// Every text at its longest and with the longest escapes: the command still fits its
+// buffer once party id and secrets are shortened, so a presence is always sent.
+TEST(RpcMessagesTest, TheLongestPresenceFitsItsBuffer) {
+  const std::string text(20000, '\x01');  // six bytes each when escaped
+  const std::string key(256, '\x01');
+  DiscordPresence p;
+  p.state = p.details = p.large_text = p.small_text = text.c_str();
+  p.party_id = p.match_secret = p.join_secret = p.spectate_secret = text.c_str();
+  p.large_image = p.small_image = key.c_str();
+  p.start = p.end = INT64_MIN;
+  p.party_size = p.party_max = INT32_MIN;
+  EXPECT_NE(SetActivity(INT32_MIN, UINT32_MAX, &p), "");
 }
 
 TEST(RpcMessagesTest, WritersDoNotAllocate) {

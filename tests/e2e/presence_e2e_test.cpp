@@ -1,11 +1,14 @@
 // The built plug-in library in the reference host, against the Discord stand-in over a
 // real socket (POSIX) or named pipe (Windows): the presence Discord receives for each
 // chat presence the host publishes.
+#include <rapidjson/document.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -55,9 +58,15 @@ class PresenceEndToEnd : public ::testing::Test {
     std::filesystem::remove(resources_.path() / (uri.substr(1) + ".json"));
   }
 
-  void StartDiscord() {
+  // Starts the stand-in, or starts it again after Stop: a Discord that restarts. Options,
+  // when given, replace those of the stand-in that has not started yet.
+  void StartDiscord(std::optional<fake_discord::FakeDiscordOptions> options = std::nullopt) {
+    if (options) {
+      options->directory = ipc_.path();
+      discord_ = std::make_unique<FakeDiscord>(*options);
+    }
     std::string error;
-    ASSERT_TRUE(discord_.Start(&error)) << error;
+    ASSERT_TRUE(discord_->Start(&error)) << error;
   }
   bool StartHost() {
     std::string error;
@@ -90,15 +99,15 @@ class PresenceEndToEnd : public ::testing::Test {
   std::optional<ReceivedActivity> NextActivity(std::chrono::milliseconds timeout = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (auto activity = discord_.WaitForActivity(0ms)) return activity;
+      if (auto activity = discord_->WaitForActivity(0ms)) return activity;
       Pump(10ms);
     }
-    return discord_.WaitForActivity(0ms);
+    return discord_->WaitForActivity(0ms);
   }
   // True when no SET_ACTIVITY arrives within the time.
   bool NoActivityFor(std::chrono::milliseconds duration) {
     Pump(duration);
-    return !discord_.WaitForActivity(0ms).has_value();
+    return !discord_->WaitForActivity(0ms).has_value();
   }
 
   bool Logged(std::string_view text) {
@@ -110,12 +119,16 @@ class PresenceEndToEnd : public ::testing::Test {
   }
 
   discord::test::PrivateIpcDirectory ipc_;
+  // The plug-in sends each presence at once: these tests follow every change. The rate
+  // limit has its own test.
+  test::ScopedEnv noRateLimit_{"MAU_DISCORD_RATE_LIMIT", "5/0"};
+  test::ScopedEnv noResend_{"MAU_DISCORD_RESEND_AFTER", "0"};
   test::TempDir resources_;
-  FakeDiscord discord_{[&] {
+  std::unique_ptr<FakeDiscord> discord_ = std::make_unique<FakeDiscord>([&] {
     fake_discord::FakeDiscordOptions options;
     options.directory = ipc_.path();
     return options;
-  }()};
+  }());
   host::ResourceStore store_{resources_.path()};
   std::mutex logLock_;
   std::vector<std::string> log_;
@@ -159,8 +172,10 @@ TEST_F(PresenceEndToEnd, PresenceFollowsTheChatPresence) {
        Chat("championSelect", "RANKED_SOLO_5x5", "3", "11", "1765339260000"),
        "state=Choosing a champion | details=Gloamwood Crossing (Ranked) | start=0 | "
        "image=champ_moonwarden | text=Moon Warden"},
-      {"a changed champion alone is not sent", kChat,
-       Chat("championSelect", "RANKED_SOLO_5x5", "4", "11", "1765339260000"), std::nullopt},
+      {"a champion swapped in champion select is shown", kChat,
+       Chat("championSelect", "RANKED_SOLO_5x5", "4", "11", "1765339260000"),
+       "state=Choosing a champion | details=Gloamwood Crossing (Ranked) | start=0 | "
+       "image=champ_quillon | text=Quillon"},
       {"in game with the new champion", kChat,
        Chat("inGame", "RANKED_SOLO_5x5", "4", "11", "1765339335000", "4711"),
        "state=In a match | details=Gloamwood Crossing (Ranked) | start=1765339335 | "
@@ -204,7 +219,14 @@ TEST_F(PresenceEndToEnd, PresenceFollowsTheChatPresence) {
       EXPECT_TRUE(NoActivityFor(300ms));
     }
   }
-  EXPECT_TRUE(Logged("Discord RPC ready."));
+  // on_ready comes with the first one-second callback tick after READY, which may still
+  // be ahead when the steps are done.
+  EXPECT_TRUE(discord::test::WaitUntil(
+      [&] {
+        Pump(10ms);
+        return Logged("Discord RPC ready.");
+      },
+      5s));
   EXPECT_TRUE(Logged("Discord: setting state to \"In a match\""));
 }
 
@@ -220,7 +242,7 @@ TEST_F(PresenceEndToEnd, DiscordStartingLateGetsTheWaitingPresence) {
             "image=champ_brannoc | text=Brannoc");
 }
 
-TEST_F(PresenceEndToEnd, DiscordRestartingMidGame) {
+TEST_F(PresenceEndToEnd, DiscordRestartingMidGameGetsThePresenceBackAtOnce) {
   StartDiscord();
   ASSERT_TRUE(StartHost());
   ASSERT_TRUE(NextActivity());  // the start-up reset
@@ -229,16 +251,21 @@ TEST_F(PresenceEndToEnd, DiscordRestartingMidGame) {
   ASSERT_TRUE(before);
   EXPECT_EQ(before->connection, 1);
 
-  ASSERT_TRUE(discord_.DropConnection());
-  ASSERT_TRUE(discord::test::WaitUntil(
-      [&] {
-        Pump(10ms);
-        return discord_.WaitForReady(2, 0ms);
-      },
-      30s))
-      << "the plug-in reconnects";
-  // A presence delivered before the restart is not sent again; the next change is.
-  EXPECT_TRUE(NoActivityFor(300ms));
+  // Discord goes away for a few seconds and comes back: the latest presence is sent again.
+  discord_->Stop();
+  Pump(3s);
+  StartDiscord();
+  const auto listening = std::chrono::steady_clock::now();
+  auto restored = NextActivity();
+  const double restoreMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - listening)
+          .count();
+  RecordProperty("restoreMsAfterRestart", std::to_string(restoreMs));
+  std::printf("presence back %.0f ms after Discord listened again\n", restoreMs);
+  ASSERT_TRUE(restored);
+  EXPECT_EQ(restored->connection, 2);
+  EXPECT_EQ(restored->payload, before->payload);
+
   Publish(kChat, Chat("inGame", "BOT_5x5", "1", "11", "1765339999000"));
   auto after = NextActivity();
   ASSERT_TRUE(after);
@@ -249,13 +276,55 @@ TEST_F(PresenceEndToEnd, DiscordRestartingMidGame) {
   EXPECT_TRUE(Logged("Discord RPC: disconnected ("));
 }
 
+TEST_F(PresenceEndToEnd, BurstOfChangesEndsOnTheLatestStateUnderDiscordsRateLimit) {
+  // Discord's limit, in a short window: 3 activities a second, the plug-in keeping to it.
+  fake_discord::FakeDiscordOptions options;
+  options.rate_limit_count = 3;
+  options.rate_limit_window = 1000ms;
+  StartDiscord(options);
+  test::ScopedEnv rate("MAU_DISCORD_RATE_LIMIT", "3/1");
+  test::ScopedEnv resend("MAU_DISCORD_RESEND_AFTER", "0.75");
+  ASSERT_TRUE(StartHost());
+
+  const char* statuses[] = {"inQueue", "championSelect", "inGame"};
+  std::string last;
+  for (int i = 0; i < 12; ++i) {
+    const std::string stamp = std::to_string(1765339200000LL + i * 60000LL);
+    last = stamp.substr(0, stamp.size() - 3);
+    Publish(kChat, Chat(statuses[i % 3], "ARAM_5x5", "", "12", stamp.c_str()));
+    Pump(5ms);
+  }
+  // Chat status inGame (the last one, 11 % 3 == 2) shows its start time.
+  const std::string expected =
+      "state=In a match | details=Frostspire Bridge (All Random Arena) | "
+      "start=" +
+      last + " | image=logo | text=";
+  Pump(3s);
+  std::vector<ReceivedActivity> activities;
+  while (auto activity = discord_->WaitForActivity(0ms)) activities.push_back(*activity);
+  int ignored = 0;
+  std::optional<ReceivedActivity> shown;
+  for (const ReceivedActivity& activity : activities) {
+    if (activity.rate_limited) {
+      ++ignored;
+    } else if (activity.error.empty()) {
+      shown = activity;
+    }
+  }
+  std::printf("%zu activities sent for 13 changes, %d ignored for the rate limit\n",
+              activities.size(), ignored);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(Card(*shown), expected);
+  EXPECT_LT(activities.size(), 13u) << "the burst is not sent change by change";
+}
+
 TEST_F(PresenceEndToEnd, NoLocalizedStringsMeansNoStart) {
   RemoveResource("/mau-game-data/assets/v1/discord_strings");
   StartDiscord();
   EXPECT_FALSE(StartHost());
   EXPECT_TRUE(Logged("Could not get localized strings from game data!"));
   EXPECT_TRUE(NoActivityFor(500ms));
-  EXPECT_EQ(discord_.connection_count(), 0) << "the Discord client never starts";
+  EXPECT_EQ(discord_->connection_count(), 0) << "the Discord client never starts";
 }
 
 TEST_F(PresenceEndToEnd, LongLocalizedTextsAreCutAtWholeCharacters) {
@@ -278,6 +347,83 @@ TEST_F(PresenceEndToEnd, LongLocalizedTextsAreCutAtWholeCharacters) {
   EXPECT_EQ(activity->state, tower.substr(0, 126));
   // The map text (126 bytes) and " (" fill the 128 bytes of the details line.
   EXPECT_EQ(activity->details, tower.substr(0, 126) + " (");
+}
+
+// Game data that real clients do produce (texts of one character or thousands, bytes that
+// are not UTF-8, time stamps that are no time) still gives cards Discord accepts.
+TEST_F(PresenceEndToEnd, EveryCardIsOneDiscordAccepts) {
+  const std::string tower = "\xE5\xA1\x94";  // one CJK character
+  WriteResource("/mau-game-data/assets/v1/discord_strings",
+                R"({"Disc_Pres_State_inGame": ")" + tower +
+                    "\", \"Disc_Pres_State_championSelect\": \"Choosing\xFF\","
+                    R"( "Disc_Pres_State_inQueue": ")" +
+                    std::string(300, 'q') +
+                    R"(", "Disc_Pres_Map_11": "Gloamwood Crossing",)"
+                    R"( "Disc_Pres_QueueType_RANKED": "Ranked"})");
+  WriteResource("/mau-game-data/assets/v1/champion-summary",
+                R"([{"id": 1, "name": "Q", "alias": "Quill"},)"
+                R"( {"id": 2, "name": ")" +
+                    std::string(200, 'N') +
+                    R"(", "alias": "Longname"},)"
+                    R"( {"id": 3, "name": ")" +
+                    std::string(20000, 'x') + R"(", "alias": ")" + std::string(20000, 'a') +
+                    "\"}, {\"id\": 4, \"name\": \"Bad\xFF"
+                    "Name\", \"alias\": \"Bad\"},"
+                    R"( {"id": 5, "name": "Swapped In", "alias": "SwappedIn"}])");
+  StartDiscord();
+  ASSERT_TRUE(StartHost());
+  ASSERT_TRUE(NextActivity());  // the start-up reset
+
+  const std::string zwsp = "\xE2\x80\x8B";
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::string details = "Gloamwood Crossing (Ranked)";
+  const struct {
+    const char* name;
+    std::string chat;
+    std::string card;
+  } steps[] = {
+      {"one-character state and champion name",
+       Chat("inGame", "RANKED", "1", "11", "1765339200999"),
+       "state=" + tower + zwsp + " | details=" + details +
+           " | start=1765339200 | image=champ_quill | text=Q" + zwsp},
+      {"a name of 200 characters; a negative time stamp",
+       Chat("inGame", "RANKED", "2", "11", "-5000"),
+       "state=" + tower + zwsp + " | details=" + details +
+           " | start=0 | image=champ_longname | text=" + std::string(128, 'N')},
+      {"name and alias of 20,000 characters; a 23-digit time stamp",
+       Chat("inGame", "RANKED", "3", "11", "12345678901234567890123"),
+       "state=" + tower + zwsp + " | details=" + details +
+           " | start=0 | image=logo | text=" + std::string(128, 'x')},
+      {"a byte that is not UTF-8 in the strings and in a name",
+       Chat("championSelect", "RANKED", "4", "11", "0"),
+       "state=Choosing" + fffd + " | details=" + details +
+           " | start=0 | image=champ_bad | text=Bad" + fffd + "Name"},
+      {"a champion swap", Chat("championSelect", "RANKED", "5", "11", "0"),
+       "state=Choosing" + fffd + " | details=" + details +
+           " | start=0 | image=champ_swappedin | text=Swapped In"},
+      {"a localized state of 300 characters", Chat("inQueue", "RANKED", "", "11", "5000"),
+       "state=" + std::string(128, 'q') + " | details=" + details +
+           " | start=5 | image=logo | text="},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    Publish(kChat, step.chat);
+    auto activity = NextActivity();
+    ASSERT_TRUE(activity) << "no SET_ACTIVITY";
+    EXPECT_EQ(Card(*activity), step.card);
+  }
+  EXPECT_FALSE(Logged("Discord RPC: error")) << "no ERROR reply reached the plug-in";
+  EXPECT_EQ(discord_->error_reply_count(), 0);
+  int commands = 0;
+  while (auto frame = discord_->WaitForFrame(0ms)) {
+    if (frame->opcode != 1) continue;
+    ++commands;
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseValidateEncodingFlag>(frame->payload.c_str(),
+                                                          frame->payload.size());
+    EXPECT_FALSE(document.HasParseError()) << "not JSON in UTF-8: " << frame->payload;
+  }
+  EXPECT_EQ(commands, 7);
 }
 
 TEST_F(PresenceEndToEnd, TenThousandChangesLeaveMemoryWhereItWas) {

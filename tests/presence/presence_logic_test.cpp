@@ -1,5 +1,8 @@
-// The presence logic without a host: reading chat presence values, the localized lookups
-// and the presence built from a state.
+// The presence logic without a host: reading chat presence values, the localized lookups,
+// the presence built from a state and the command written for it.
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -52,6 +55,18 @@ TEST(ChatPresenceTest, ReadsTheMauMembers) {
        0},
       {R"({"mau": {"championId": "99999999999", "mapId": "-99999999999"}})", "outOfGame",
        QueueKind::None, "", 2147483647, -2147483647 - 1, 0},
+      // Time stamps that are no time give no start time rather than a wrapped or saturated one.
+      {R"({"mau": {"timeStamp": "-5000"}})", "outOfGame", QueueKind::None, "", 0, 0, 0},
+      {R"({"mau": {"timeStamp": " -18446744073709551615"}})", "outOfGame", QueueKind::None, "", 0,
+       0, 0},
+      {R"({"mau": {"timeStamp": -5000}})", "outOfGame", QueueKind::None, "", 0, 0, 0},
+      {R"({"mau": {"timeStamp": "12345678901234567890123"}})", "outOfGame", QueueKind::None, "", 0,
+       0, 0},
+      {R"({"mau": {"timeStamp": 12345678901234567890123}})", "outOfGame", QueueKind::None, "", 0, 0,
+       0},
+      {R"({"mau": {"timeStamp": "253402300799999"}})", "outOfGame", QueueKind::None, "", 0, 0,
+       253402300799},
+      {R"({"mau": {"timeStamp": "253402300800000"}})", "outOfGame", QueueKind::None, "", 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -84,13 +99,22 @@ TEST(ChatPresenceTest, QueueKindOfEachText) {
   }
 }
 
-TEST(ChatPresenceTest, OnlyTheFiveComparedFieldsCount) {
-  ChatPresenceState a;
-  ChatPresenceState b;
-  b.champion_id = 5;
-  EXPECT_TRUE(SameComparedFields(a, b));
-  b.start_time = 1;
-  EXPECT_FALSE(SameComparedFields(a, b));
+TEST(ChatPresenceTest, EveryShownFieldCounts) {
+  const ChatPresenceState base{"championSelect", QueueKind::Ranked, "4711", 3, 11, 1000};
+  EXPECT_TRUE(SameComparedFields(base, base));
+  const std::pair<const char*, void (*)(ChatPresenceState&)> changes[] = {
+      {"status", [](ChatPresenceState& s) { s.game_status = "inGame"; }},
+      {"queue", [](ChatPresenceState& s) { s.queue = QueueKind::Aram; }},
+      {"game id", [](ChatPresenceState& s) { s.game_id = "4712"; }},
+      {"champion swapped in champion select", [](ChatPresenceState& s) { s.champion_id = 4; }},
+      {"map", [](ChatPresenceState& s) { s.map_id = 12; }},
+      {"start time", [](ChatPresenceState& s) { s.start_time = 1001; }},
+  };
+  for (const auto& [name, change] : changes) {
+    ChatPresenceState changed = base;
+    change(changed);
+    EXPECT_FALSE(SameComparedFields(base, changed)) << name;
+  }
 }
 
 TEST(GameDataTest, StoresStringsAndEmptyTextForOtherValues) {
@@ -106,7 +130,9 @@ TEST(GameDataTest, LookupCutsAtAWholeCharacter) {
   const std::string ascii128(128, 'y');
   std::string kana;  // 43 three-byte characters: 129 bytes
   for (int i = 0; i < 43; ++i) kana += "\xE3\x81\x82";
-  LocalizedStrings strings{{"ascii200", ascii200}, {"ascii128", ascii128}, {"kana", kana}};
+  const std::string not_utf8(200, '\x80');  // continuation bytes only
+  LocalizedStrings strings{
+      {"ascii200", ascii200}, {"ascii128", ascii128}, {"kana", kana}, {"not_utf8", not_utf8}};
   struct Case {
     const char* key;
     std::string expected;
@@ -115,6 +141,7 @@ TEST(GameDataTest, LookupCutsAtAWholeCharacter) {
       {"ascii200", ascii200.substr(0, 128)},
       {"ascii128", ascii128},
       {"kana", kana.substr(0, 126)},
+      {"not_utf8", not_utf8.substr(0, 128)},  // not dropped whole
       {"missing", ""},
   };
   for (const Case& c : cases) {
@@ -219,6 +246,108 @@ TEST_F(PresenceBuilderTest, LongDetailsAreCutTo128Bytes) {
   const ChatPresenceState state{"inGame", QueueKind::Normal, "", 0, 12, 1};
   const discord::DiscordPresence& p = builder_.Build(state, strings_, nullptr);
   EXPECT_EQ(Text(p.details), std::string(128, 'm'));
+}
+
+std::string Repeat(std::string_view text, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += text;
+  return out;
+}
+
+// The "activity" member of a SET_ACTIVITY command as the writer orders it; empty texts
+// and a zero start are left out.
+std::string Activity(const std::string& state, const std::string& details, int64_t start,
+                     const std::string& image, const std::string& text) {
+  std::string json = "{";
+  if (!state.empty()) json += R"("state":")" + state + R"(",)";
+  if (!details.empty()) json += R"("details":")" + details + R"(",)";
+  if (start != 0) json += R"("timestamps":{"start":)" + std::to_string(start) + "},";
+  json += R"("assets":{"large_image":")" + image + '"';
+  if (!text.empty()) json += R"(,"large_text":")" + text + '"';
+  return json + R"(},"instance":false})";
+}
+
+// Game data as real clients produce it, from the published chat presence to the command
+// Discord receives: every text 2 to 128 characters of valid UTF-8, image keys Discord can
+// name, no wrapped start times, and a champion swap shown. The cases run in order, as
+// changes of one chat presence.
+TEST(PresenceCommandTest, ChatPresenceToSetActivity) {
+  const std::string zwsp = "\xE2\x80\x8B";  // the invisible second character
+  const std::string fffd = "\xEF\xBF\xBD";
+  const LocalizedStrings strings{
+      {"Disc_Pres_State_inGame", "In game"},
+      {"Disc_Pres_State_inQueue", "\xE5\xA1\x94"},  // one CJK character
+      {"Disc_Pres_State_hosting", "Host\xFF"},
+      {"Disc_Pres_State_championSelect", std::string(300, 'c')},
+      {"Disc_Pres_Map_11", "Verdant Rift"},
+      {"Disc_Pres_QueueType_RANKED", "Ranked"},
+  };
+  const std::vector<GameDataChampionSummary> champions{
+      {1, "Q", "Quill"},
+      {2, std::string(200, 'N'), "Longname"},
+      {3, Repeat("\xE5\x90\x8D", 20000), std::string(20000, 'a')},  // 60,000 bytes each
+      {4,
+       "Bad\xFF"
+       "Name",
+       "Bad"},
+      {5, "\xC3", "Cut"},                     // an invalid sequence alone
+      {6, "Sixth", std::string(250, 's')},    // key of exactly 256 bytes
+      {7, "Seventh", std::string(251, 's')},  // key of 257 bytes
+  };
+  struct Case {
+    const char* name;
+    std::string mau;       // the members of "mau"
+    std::string activity;  // empty: nothing is sent
+  };
+  auto chat = [](const char* status, const char* champion, const char* stamp) {
+    return std::string(R"("gameStatus": ")") + status +
+           R"(", "gameQueueType": "RANKED", "mapId": "11", "championId": ")" + champion +
+           R"(", "timeStamp": )" + stamp;
+  };
+  const std::string details = "Verdant Rift (Ranked)";
+  const Case cases[] = {
+      {"one-character champion name", chat("inGame", "1", R"("1765339200999")"),
+       Activity("In game", details, 1765339200, "champ_quill", "Q" + zwsp)},
+      {"the same presence again", chat("inGame", "1", R"("1765339200999")"), ""},
+      {"negative time stamp: no start time", chat("inGame", "1", R"("-5000")"),
+       Activity("In game", details, 0, "champ_quill", "Q" + zwsp)},
+      {"23-digit time stamp: no start time", chat("inGame", "2", R"("12345678901234567890123")"),
+       Activity("In game", details, 0, "champ_longname", std::string(128, 'N'))},
+      {"name and alias of 20,000 characters", chat("inGame", "3", "1000"),
+       Activity("In game", details, 1, "logo", Repeat("\xE5\x90\x8D", 42))},
+      {"invalid byte in a name and a state", chat("hosting_lobby", "4", "0"),
+       Activity("Host" + fffd, details, 0, "champ_bad", "Bad" + fffd + "Name")},
+      {"an invalid sequence alone", chat("hosting_lobby", "5", "0"),
+       Activity("Host" + fffd, details, 0, "champ_cut", fffd + zwsp)},
+      {"one CJK character of state; key of 256 bytes", chat("inQueue", "6", "2000"),
+       Activity("\xE5\xA1\x94" + zwsp, details, 2, "champ_" + std::string(250, 's'), "Sixth")},
+      {"key of 257 bytes: the logo", chat("championSelect", "7", "0"),
+       Activity(std::string(128, 'c'), details, 0, "logo", "Seventh")},
+      {"champion swapped in champion select", chat("championSelect", "1", "0"),
+       Activity(std::string(128, 'c'), details, 0, "champ_quill", "Q" + zwsp)},
+  };
+  ChatPresenceState current;
+  PresenceBuilder builder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChatPresenceState next = ParseChatPresence(Json(("{\"mau\": {" + c.mau + "}}").c_str()));
+    if (SameComparedFields(next, current)) {
+      EXPECT_EQ(c.activity, "") << "nothing changed, so nothing is sent";
+      continue;
+    }
+    current = std::move(next);
+    const discord::DiscordPresence& presence =
+        builder.Build(current, strings, FindChampion(champions, current.champion_id));
+    char command[discord::kCommandCapacity];
+    const size_t length = discord::WriteSetActivity(command, sizeof command, 1, 1, &presence);
+    const std::string text(command, length);
+    EXPECT_EQ(text, R"({"nonce":"1","cmd":"SET_ACTIVITY","args":{"pid":1,"activity":)" +
+                        c.activity + "}}");
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
+    EXPECT_FALSE(document.HasParseError()) << rapidjson::GetParseError_En(document.GetParseError())
+                                           << " at " << document.GetErrorOffset();
+  }
 }
 
 }  // namespace

@@ -28,11 +28,16 @@ constexpr uint32_t kOpPing = 3;
 constexpr uint32_t kOpPong = 4;
 
 constexpr size_t kMaxPayload = 64 * 1024;
+// Discord's limits on an activity: its texts, its image keys, its times (in seconds, from
+// the epoch to the end of the year 9999).
+constexpr size_t kMinTextCharacters = 2;
 constexpr size_t kMaxTextCharacters = 128;
+constexpr size_t kMaxImageKeyCharacters = 256;
+constexpr int64_t kLatestUnixTime = 253402300799;
 constexpr size_t kMaxKept = 10000;  // received frames and activities kept for the waiters
 constexpr milliseconds kPollInterval{10};
 constexpr milliseconds kFrameTimeout{2000};
-constexpr milliseconds kSplitPause{50};
+constexpr milliseconds kSplitPause{20};
 
 // RPC error codes of Discord's documentation.
 constexpr int kInvalidPayload = 4000;
@@ -43,8 +48,8 @@ constexpr int kCloseInvalidClientId = 4000;
 constexpr int kCloseInvalidVersion = 4004;
 constexpr int kCloseUnsupported = 1003;
 
-// The number of code points of valid UTF-8 text, or nullopt when it is not valid UTF-8
-// (overlong forms, surrogates and values above U+10FFFF included).
+}  // namespace
+
 std::optional<size_t> Utf8Length(std::string_view text) {
   size_t count = 0;
   for (size_t i = 0; i < text.size(); ++count) {
@@ -80,6 +85,8 @@ std::optional<size_t> Utf8Length(std::string_view text) {
   return count;
 }
 
+namespace {
+
 std::string_view Text(const rapidjson::Value& value) {
   return {value.GetString(), value.GetStringLength()};
 }
@@ -100,14 +107,24 @@ int64_t IntegerOr(const rapidjson::Value& object, const char* name, int64_t fall
   return value != nullptr && value->IsInt64() ? value->GetInt64() : fallback;
 }
 
-// Every string below `value` must be valid UTF-8; the first that is not is named.
+// Every string below `value`, member names included, must be valid UTF-8; the first that
+// is not is named by its path below the command's "args", as Discord names fields
+// ("activity.state"); texts beside "args" are named as they are ("nonce").
 std::string CheckUtf8(const rapidjson::Value& value, const std::string& path) {
   if (value.IsString()) {
     return Utf8Length(Text(value)) ? std::string() : "\"" + path + "\" is not valid UTF-8";
   }
   if (value.IsObject()) {
     for (auto m = value.MemberBegin(); m != value.MemberEnd(); ++m) {
-      std::string error = CheckUtf8(m->value, path + "." + std::string(Text(m->name)));
+      const std::string_view name = Text(m->name);
+      if (!Utf8Length(name)) {
+        return path.empty() ? "A member name is not valid UTF-8"
+                            : "A member name of \"" + path + "\" is not valid UTF-8";
+      }
+      const bool below_args = path.empty() && name == "args";
+      std::string error =
+          CheckUtf8(m->value, below_args ? std::string()
+                                         : (path.empty() ? "" : path + ".") + std::string(name));
       if (!error.empty()) return error;
     }
   }
@@ -120,7 +137,52 @@ std::string CheckUtf8(const rapidjson::Value& value, const std::string& path) {
   return {};
 }
 
-// Reads a SET_ACTIVITY command; `error` says why Discord would refuse it.
+// Why Discord would refuse an activity (valid UTF-8 already) for its texts, image keys or
+// times; empty when it would not.
+std::string CheckLimits(const rapidjson::Value& body) {
+  const rapidjson::Value* assets = Member(body, "assets");
+  const rapidjson::Value* timestamps = Member(body, "timestamps");
+  const struct {
+    const rapidjson::Value* object;
+    const char* name;
+    const char* path;
+    size_t min;
+    size_t max;
+  } texts[] = {
+      {&body, "state", "activity.state", kMinTextCharacters, kMaxTextCharacters},
+      {&body, "details", "activity.details", kMinTextCharacters, kMaxTextCharacters},
+      {assets, "large_image", "activity.assets.large_image", 1, kMaxImageKeyCharacters},
+      {assets, "large_text", "activity.assets.large_text", kMinTextCharacters, kMaxTextCharacters},
+      {assets, "small_image", "activity.assets.small_image", 1, kMaxImageKeyCharacters},
+      {assets, "small_text", "activity.assets.small_text", kMinTextCharacters, kMaxTextCharacters},
+  };
+  const std::string quote = "\"";
+  for (const auto& text : texts) {
+    const rapidjson::Value* value =
+        text.object != nullptr ? Member(*text.object, text.name) : nullptr;
+    if (value == nullptr || value->IsNull()) continue;
+    if (!value->IsString()) return quote + text.path + "\" must be a string";
+    const size_t length = Utf8Length(Text(*value)).value_or(0);
+    if (length < text.min) {
+      return quote + text.path + "\" must be at least " + std::to_string(text.min) + " characters";
+    }
+    if (length > text.max) {
+      return quote + text.path + "\" must be at most " + std::to_string(text.max) + " characters";
+    }
+  }
+  for (const char* name : {"start", "end"}) {
+    const rapidjson::Value* time = timestamps != nullptr ? Member(*timestamps, name) : nullptr;
+    if (time == nullptr || time->IsNull()) continue;
+    if (!time->IsInt64() || time->GetInt64() < 1 || time->GetInt64() > kLatestUnixTime) {
+      return quote + "activity.timestamps." + name +
+             "\" must be a Unix time in seconds between 1970 and 9999";
+    }
+  }
+  return {};
+}
+
+// Reads a SET_ACTIVITY command whose texts are valid UTF-8; `error` says why Discord would
+// refuse it.
 ReceivedActivity ReadActivity(const rapidjson::Value& command) {
   ReceivedActivity activity;
   activity.nonce = StringOr(command, "nonce");
@@ -144,7 +206,7 @@ ReceivedActivity ReadActivity(const rapidjson::Value& command) {
     activity.error = "\"activity\" must be an object";
     return activity;
   }
-  activity.error = CheckUtf8(*body, "activity");
+  activity.error = CheckLimits(*body);
   if (!activity.error.empty()) return activity;
 
   activity.state = StringOr(*body, "state");
@@ -159,17 +221,6 @@ ReceivedActivity ReadActivity(const rapidjson::Value& command) {
     activity.large_text = StringOr(*assets, "large_text");
     activity.small_image = StringOr(*assets, "small_image");
     activity.small_text = StringOr(*assets, "small_text");
-  }
-  const std::pair<const char*, const std::string*> limited[] = {
-      {"state", &activity.state},
-      {"details", &activity.details},
-      {"assets.large_text", &activity.large_text},
-      {"assets.small_text", &activity.small_text}};
-  for (const auto& [name, text] : limited) {
-    if (Utf8Length(*text).value_or(0) > kMaxTextCharacters) {
-      activity.error = "\"activity." + std::string(name) + "\" must be at most 128 characters";
-      break;
-    }
   }
   return activity;
 }
@@ -242,18 +293,30 @@ struct FakeDiscord::State {
   std::deque<ReceivedActivity> activities;
   std::deque<std::pair<uint32_t, std::string>> outbox;
   int connections = 0;
+  int error_replies = 0;
   int ready_connection = 0;  // the latest connection that completed the handshake
+  int ended_connection = 0;  // the latest connection that ended
   bool connected = false;
   bool drop_requested = false;
   std::string endpoint;
+  // When the activities of the present connection that count for the rate limit were
+  // accepted (the stand-in's thread only).
+  std::deque<std::chrono::steady_clock::time_point> accepted;
 
   void Run();
   void Serve(int connection);
   bool WriteFrame(uint32_t opcode, const std::string& payload);
-  // Answers one frame; false when the connection must end (with `reason`).
-  bool Answer(int connection, uint32_t opcode, const std::string& payload, bool& handshaken,
-              std::string& reason);
-  std::string AnswerCommand(int connection, const std::string& payload);
+  // Answers one frame, noting a refusal in it; false when the connection must end (with
+  // `reason`).
+  bool Answer(ReceivedFrame& frame, bool& handshaken, std::string& reason);
+  std::string AnswerCommand(ReceivedFrame& frame);
+  // The ERROR event refusing `frame`'s command, counted and noted in the frame.
+  std::string Refuse(ReceivedFrame& frame, const std::string& nonce, int code,
+                     const std::string& message);
+  // Hands a received frame to the observer and the waiters.
+  void Report(ReceivedFrame frame);
+  // Whether an activity accepted now would exceed the rate limit; records it when not.
+  bool OverRateLimit();
 
   template <typename T>
   void Keep(std::deque<T>& queue, T item) {
@@ -327,13 +390,21 @@ bool FakeDiscord::DropConnection() {
   std::unique_lock<std::mutex> lock(state_->mutex);
   if (!state_->connected) return false;
   state_->drop_requested = true;
+  // A client may be connected again before this thread looks: wait for the end of the
+  // connection that was dropped.
+  const int dropped = state_->connections;
   return state_->changed.wait_for(lock, std::chrono::seconds(5),
-                                  [&] { return !state_->connected; });
+                                  [&] { return state_->ended_connection >= dropped; });
 }
 
 int FakeDiscord::connection_count() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->connections;
+}
+
+int FakeDiscord::error_reply_count() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->error_replies;
 }
 
 std::string FakeDiscord::endpoint() const {
@@ -359,9 +430,11 @@ void FakeDiscord::State::Run() {
 void FakeDiscord::State::Serve(int connection) {
   const bool faults = options.faults_on_every_connection || connection == 1;
   bool handshaken = false;
+  bool stalled = false;
   int frames_received = 0;
   int frames_for_ping = 0;
   std::string reason;
+  accepted.clear();
   while (reason.empty()) {
     if (stopping) {
       reason = "fake-discord stopped";
@@ -380,6 +453,10 @@ void FakeDiscord::State::Serve(int connection) {
     }
     if (reason.empty() && drop) reason = "dropped on request";
     if (!reason.empty()) break;
+    if (stalled) {
+      std::this_thread::sleep_for(kPollInterval);
+      continue;
+    }
 
     const IoResult readable = server.WaitReadable(kPollInterval);
     if (readable == IoResult::Timeout) continue;
@@ -402,15 +479,18 @@ void FakeDiscord::State::Serve(int connection) {
       break;
     }
     ++frames_received;
-    ReceivedFrame frame{connection, opcode, payload};
-    if (options.observer.on_frame) options.observer.on_frame(frame);
-    Keep(frames, std::move(frame));
-
+    ReceivedFrame frame;
+    frame.connection = connection;
+    frame.opcode = opcode;
+    frame.payload = std::move(payload);
     if (faults && options.drop_after > 0 && frames_received == options.drop_after) {
+      Report(std::move(frame));
       reason = "dropped after " + std::to_string(frames_received) + " frames";
       break;
     }
-    if (!Answer(connection, opcode, payload, handshaken, reason)) break;
+    const bool answered = Answer(frame, handshaken, reason);
+    Report(std::move(frame));
+    if (!answered) break;
     if (faults && options.close_after > 0 && frames_received == options.close_after) {
       WriteFrame(kOpClose, CloseText(options.close_code, options.close_message));
       reason = "closed after " + std::to_string(frames_received) + " frames";
@@ -420,21 +500,30 @@ void FakeDiscord::State::Serve(int connection) {
         ++frames_for_ping % options.ping_every == 0) {
       WriteFrame(kOpPing, R"({"ping":)" + std::to_string(frames_for_ping) + "}");
     }
+    stalled = faults && options.stall_after > 0 && frames_received >= options.stall_after;
   }
   server.CloseClient();
   {
     std::lock_guard<std::mutex> lock(mutex);
     connected = false;
     drop_requested = false;
+    ended_connection = connection;
   }
   changed.notify_all();
   if (options.observer.on_disconnected) options.observer.on_disconnected(connection, reason);
 }
 
-bool FakeDiscord::State::Answer(int connection, uint32_t opcode, const std::string& payload,
-                                bool& handshaken, std::string& reason) {
-  switch (opcode) {
+void FakeDiscord::State::Report(ReceivedFrame frame) {
+  if (options.observer.on_frame) options.observer.on_frame(frame);
+  Keep(frames, std::move(frame));
+}
+
+bool FakeDiscord::State::Answer(ReceivedFrame& frame, bool& handshaken, std::string& reason) {
+  const int connection = frame.connection;
+  const std::string& payload = frame.payload;
+  switch (frame.opcode) {
     case kOpHandshake: {
+      if (options.silent) return true;
       rapidjson::Document handshake;
       const bool parsed = ParseShallowJson(payload, handshake) && handshake.IsObject();
       const int64_t version = parsed ? IntegerOr(handshake, "v", -1) : -1;
@@ -468,7 +557,7 @@ bool FakeDiscord::State::Answer(int connection, uint32_t opcode, const std::stri
         reason = "a frame before the handshake";
         return false;
       }
-      if (!WriteFrame(kOpFrame, AnswerCommand(connection, payload))) {
+      if (!WriteFrame(kOpFrame, AnswerCommand(frame))) {
         reason = "the client went away";
         return false;
       }
@@ -486,29 +575,57 @@ bool FakeDiscord::State::Answer(int connection, uint32_t opcode, const std::stri
       return true;
     default:
       WriteFrame(kOpClose, CloseText(kCloseUnsupported, "Unknown opcode"));
-      reason = "opcode " + std::to_string(opcode);
+      reason = "opcode " + std::to_string(frame.opcode);
       return false;
   }
 }
 
-std::string FakeDiscord::State::AnswerCommand(int connection, const std::string& payload) {
+std::string FakeDiscord::State::Refuse(ReceivedFrame& frame, const std::string& nonce, int code,
+                                       const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++error_replies;
+  }
+  frame.error_code = code;
+  frame.error = message;
+  return ErrorReply(frame.command, nonce, code, message);
+}
+
+std::string FakeDiscord::State::AnswerCommand(ReceivedFrame& frame) {
+  const std::string& payload = frame.payload;
   rapidjson::Document command;
   if (!ParseShallowJson(payload, command) || !command.IsObject()) {
-    return ErrorReply("", "", kInvalidPayload, "Payload is not a JSON object of sane depth");
+    return Refuse(frame, "", kInvalidPayload, "Payload is not a JSON object of sane depth");
   }
-  const std::string cmd = StringOr(command, "cmd");
-  const std::string nonce = StringOr(command, "nonce");
+  const std::string utf8_error = CheckUtf8(command, "");
+  // What is echoed back stays valid UTF-8.
+  frame.command = StringOr(command, "cmd");
+  if (!Utf8Length(frame.command)) frame.command.clear();
+  const std::string& cmd = frame.command;
+  std::string nonce = StringOr(command, "nonce");
+  if (!Utf8Length(nonce)) nonce.clear();
 
   if (cmd == "SET_ACTIVITY") {
-    ReceivedActivity activity = ReadActivity(command);
-    activity.connection = connection;
+    ReceivedActivity activity;
+    if (utf8_error.empty()) {
+      activity = ReadActivity(command);
+    } else {
+      activity.nonce = nonce;
+      if (const rapidjson::Value* args = Member(command, "args")) {
+        activity.pid = IntegerOr(*args, "pid");
+      }
+      activity.error = utf8_error;
+    }
+    activity.connection = frame.connection;
     activity.payload = payload;
     if (activity.error.empty() && options.error_on_set_activity) {
       activity.error = "Activity refused by fake-discord";
     }
+    // Discord drops what is over its limit without a word: the reply is a success.
+    if (activity.error.empty()) activity.rate_limited = frame.rate_limited = OverRateLimit();
     std::string reply;
     if (!activity.error.empty()) {
-      reply = ErrorReply(cmd, nonce, kInvalidPayload, activity.error);
+      reply = Refuse(frame, nonce, kInvalidPayload, activity.error);
     } else {
       rapidjson::StringBuffer out;
       JsonWriter writer(out);
@@ -533,10 +650,11 @@ std::string FakeDiscord::State::AnswerCommand(int connection, const std::string&
     Keep(activities, std::move(activity));
     return reply;
   }
+  if (!utf8_error.empty()) return Refuse(frame, nonce, kInvalidPayload, utf8_error);
   if (cmd == "SUBSCRIBE") {
     const std::string evt = StringOr(command, "evt");
     if (evt != "ACTIVITY_JOIN" && evt != "ACTIVITY_SPECTATE" && evt != "ACTIVITY_JOIN_REQUEST") {
-      return ErrorReply(cmd, nonce, kInvalidEvent, "Invalid event: " + evt);
+      return Refuse(frame, nonce, kInvalidEvent, "Invalid event: " + evt);
     }
     rapidjson::StringBuffer out;
     JsonWriter writer(out);
@@ -554,7 +672,18 @@ std::string FakeDiscord::State::AnswerCommand(int connection, const std::string&
     writer.EndObject();
     return out.GetString();
   }
-  return ErrorReply(cmd, nonce, kInvalidCommand, "Invalid command: " + cmd);
+  return Refuse(frame, nonce, kInvalidCommand, "Invalid command: " + cmd);
+}
+
+bool FakeDiscord::State::OverRateLimit() {
+  if (options.rate_limit_count <= 0) return false;
+  const auto now = std::chrono::steady_clock::now();
+  while (!accepted.empty() && now - accepted.front() >= options.rate_limit_window) {
+    accepted.pop_front();
+  }
+  if (accepted.size() >= static_cast<size_t>(options.rate_limit_count)) return true;
+  accepted.push_back(now);
+  return false;
 }
 
 bool FakeDiscord::State::WriteFrame(uint32_t opcode, const std::string& payload) {
@@ -565,13 +694,17 @@ bool FakeDiscord::State::WriteFrame(uint32_t opcode, const std::string& payload)
     frame[4 + i] = static_cast<char>(length >> (8 * i));
   }
   frame += payload;
-  if (!options.split_frames || payload.empty()) return server.Write(frame.data(), frame.size());
-  // The header and the first half of the payload, then the rest: a reader that expects
-  // whole frames sees a frame whose payload is not all there yet.
-  const size_t first = 8 + payload.size() / 2;
-  if (!server.Write(frame.data(), first)) return false;
-  std::this_thread::sleep_for(kSplitPause);
-  return server.Write(frame.data() + first, frame.size() - first);
+  if (!options.split_frames) return server.Write(frame.data(), frame.size());
+  // A reader that expects whole frames sees first a header that is not all there, then a
+  // payload that is not.
+  size_t written = 0;
+  for (const size_t end : {size_t{5}, 8 + payload.size() / 2, frame.size()}) {
+    if (end <= written) continue;
+    if (written != 0) std::this_thread::sleep_for(kSplitPause);
+    if (!server.Write(frame.data() + written, end - written)) return false;
+    written = end;
+  }
+  return true;
 }
 
 }  // namespace mau::fake_discord

@@ -1,10 +1,13 @@
 // The Discord desktop application's local RPC side, as a stand-in that tests, benchmarks
 // and the fake-discord program run in-process. It listens on discord-ipc-N, answers the
 // handshake with DISPATCH/READY (for an invented user), answers SET_ACTIVITY and
-// SUBSCRIBE with replies that carry the command's nonce, validates activities as Discord
-// does (valid UTF-8; "state", "details", "large_text" and "small_text" at most 128
-// characters) and answers a violation with an ERROR event. It can inject faults: pings,
-// OP_CLOSE, dropped connections, ERROR replies, frames written in two pieces.
+// SUBSCRIBE with replies that carry the command's nonce, checks commands as Discord does
+// (valid JSON in valid UTF-8; an activity's "state", "details", "large_text" and
+// "small_text" 2 to 128 characters, image keys at most 256, start and end times plausible
+// Unix times) and answers a violation with an ERROR event (code 4000, a message naming
+// the field), which it counts. Like Discord, it can ignore activity updates beyond a rate
+// limit. It can inject faults: pings, OP_CLOSE, dropped connections, ERROR replies,
+// frames written in pieces, a handshake never answered, a peer that stops reading.
 //
 //   FakeDiscordOptions options;
 //   options.directory = temp_dir;               // POSIX; Windows listens on the pipe
@@ -20,11 +23,13 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace mau::fake_discord {
 
@@ -33,6 +38,13 @@ struct ReceivedFrame {
   int connection = 0;
   uint32_t opcode = 0;
   std::string payload;
+  std::string command;  // the "cmd" of a command frame, empty when it has none
+  // The ERROR event the frame was answered with: its code and message; 0 and empty when
+  // it was not refused.
+  int32_t error_code = 0;
+  std::string error;
+  // A SET_ACTIVITY over the rate limit: answered with success and then ignored.
+  bool rate_limited = false;
 };
 
 // One SET_ACTIVITY command as received, whether it was accepted or refused.
@@ -51,10 +63,13 @@ struct ReceivedActivity {
   std::string small_text;
   bool instance = false;
   std::string error;  // why it was answered with an ERROR event; empty when accepted
+  // Ignored for the rate limit, silently: answered as a success, not shown.
+  bool rate_limited = false;
   std::string payload;
 };
 
-// Called on the stand-in's thread as things happen; each may be empty.
+// Called on the stand-in's thread as things happen; each may be empty. A frame is
+// reported once it has been answered.
 struct FakeDiscordObserver {
   std::function<void(int connection, const std::string& client_id)> on_ready;
   std::function<void(const ReceivedFrame&)> on_frame;
@@ -74,13 +89,29 @@ struct FakeDiscordOptions {
   int32_t close_code = 1000;
   std::string close_message = "Closed by fake-discord";
   int drop_after = 0;  // on receiving the Nth frame, hang up without answering it
-  // close_after and drop_after hit only the first connection unless this is set.
+  // close_after, drop_after and stall_after hit only the first connection unless this is
+  // set.
   bool faults_on_every_connection = false;
   bool error_on_set_activity = false;  // answer every SET_ACTIVITY with an ERROR event
-  bool split_frames = false;           // write each frame in two pieces, 50 ms apart
+  // Write each frame in three pieces, 20 ms apart: five bytes of the header, the rest of
+  // the header with half the payload, the rest.
+  bool split_frames = false;
+  bool silent = false;  // never answer the handshake
+  int stall_after = 0;  // after answering the Nth frame, read nothing more (and stay connected)
+
+  // Discord's rate limit: a SET_ACTIVITY that would accept more than rate_limit_count
+  // activities within rate_limit_window on one connection is ignored, silently and with a
+  // success reply. 0: no limit.
+  int rate_limit_count = 0;
+  std::chrono::milliseconds rate_limit_window{0};
 
   FakeDiscordObserver observer;
 };
+
+// The number of characters (code points) of valid UTF-8 text, as Discord counts them for
+// its limits; nullopt when the text is not valid UTF-8 (overlong forms, surrogates and
+// values above U+10FFFF are not).
+std::optional<size_t> Utf8Length(std::string_view text);
 
 class FakeDiscord {
  public:
@@ -115,6 +146,10 @@ class FakeDiscord {
 
   // Accepted connections so far.
   int connection_count() const;
+  // Commands answered with an ERROR event so far, for whatever reason (invalid JSON or
+  // UTF-8, an activity Discord would refuse, an unknown command or event, or
+  // error_on_set_activity).
+  int error_reply_count() const;
   // The socket path or pipe name it listens on.
   std::string endpoint() const;
 

@@ -1,6 +1,9 @@
 // fake-discord: a stand-in for the Discord desktop application's local RPC channel. It
 // shows every activity it receives as a readable card, or with --jsonl prints one JSON
-// object per received frame, and can inject the faults a real Discord may produce.
+// object per received frame, can apply Discord's rate limit, and can inject the faults a
+// real Discord may produce. A command it refuses as Discord would (with an ERROR event)
+// shows as a refused card, or with "error" in its JSON line, and is counted; the count is
+// printed at exit.
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -15,6 +18,7 @@
 #include <string_view>
 #include <thread>
 
+#include "discord/presence_rate_limit.h"
 #include "fake_discord_core.h"
 #include "shallow_json.h"
 
@@ -27,12 +31,14 @@ using mau::fake_discord::ReceivedFrame;
 
 std::atomic<bool> interrupted{false};
 std::atomic<bool> first_connection_ended{false};
+std::atomic<int> refusals{0};  // refused commands shown as cards so far
 
 const char kUsage[] =
     "usage: fake-discord [options]\n"
     "\n"
     "Listens where the Discord desktop application does and answers its local RPC\n"
-    "protocol. Every activity received is shown as a card on standard output.\n"
+    "protocol. Every activity received is shown as a card on standard output; a\n"
+    "command Discord would refuse is answered with an ERROR event, shown and counted.\n"
     "\n"
     "  --dir DIR            put the socket into DIR (POSIX; default: Discord's directory)\n"
     "  --pipe N             listen on discord-ipc-N, N from 0 to 9 (default 0)\n"
@@ -42,10 +48,15 @@ const char kUsage[] =
     "  --close-code C       code of that OP_CLOSE (default 1000)\n"
     "  --close-message M    message of that OP_CLOSE\n"
     "  --drop-after N       hang up on receiving the Nth frame of a connection\n"
-    "  --every-connection   repeat --close-after and --drop-after on every connection\n"
-    "                       (default: the first connection only)\n"
+    "  --every-connection   repeat --close-after, --drop-after and --stall-after on every\n"
+    "                       connection (default: the first connection only)\n"
     "  --error-on-activity  answer every SET_ACTIVITY with an ERROR event\n"
-    "  --split-frames       write every frame in two pieces, 50 ms apart\n"
+    "  --rate-limit N/SECONDS\n"
+    "                       ignore, silently and with a success reply, every SET_ACTIVITY\n"
+    "                       beyond N accepted in the last SECONDS, as Discord does (5/20)\n"
+    "  --split-frames       write every frame in three pieces, header split, 20 ms apart\n"
+    "  --silent             never answer the handshake\n"
+    "  --stall-after N      stop reading after answering the Nth frame of a connection\n"
     "  --once               exit when the first connection ends\n"
     "  -h, --help           show this text\n";
 
@@ -85,11 +96,17 @@ void PrintImage(const char* label, const std::string& key, const std::string& te
 }
 
 void PrintCard(const ReceivedActivity& activity) {
+  if (activity.rate_limited) {
+    std::printf("+-- connection %d, nonce %s (ignored: rate limit)\n", activity.connection,
+                activity.nonce.empty() ? "(none)" : activity.nonce.c_str());
+    std::fflush(stdout);
+    return;
+  }
   std::printf("+-- connection %d, nonce %s, pid %lld\n", activity.connection,
               activity.nonce.empty() ? "(none)" : activity.nonce.c_str(),
               static_cast<long long>(activity.pid));
   if (!activity.error.empty()) {
-    std::printf("| refused   %s\n", activity.error.c_str());
+    std::printf("| refused   %s  [refusal %d]\n", activity.error.c_str(), ++refusals);
   } else if (activity.cleared) {
     std::printf("| (presence cleared)\n");
   } else {
@@ -102,6 +119,16 @@ void PrintCard(const ReceivedActivity& activity) {
     PrintImage("small", activity.small_image, activity.small_text);
   }
   std::printf("+--\n");
+  std::fflush(stdout);
+}
+
+// A refused frame that is no activity (not JSON, an unknown command) still gets a card;
+// refused activities have theirs from PrintCard.
+void PrintRefusedFrame(const ReceivedFrame& frame) {
+  if (frame.error.empty() || frame.command == "SET_ACTIVITY") return;
+  std::printf("+-- connection %d, %s command\n", frame.connection,
+              frame.command.empty() ? "unreadable" : frame.command.c_str());
+  std::printf("| refused   %s  [refusal %d]\n+--\n", frame.error.c_str(), ++refusals);
   std::fflush(stdout);
 }
 
@@ -120,13 +147,36 @@ void PrintJsonLine(const ReceivedFrame& frame) {
   writer.Uint(frame.opcode);
   writer.Key("opcode_name");
   writer.String(OpcodeName(frame.opcode));
+  // Every line is valid JSON in valid UTF-8: a payload that is not UTF-8 is written in hex.
   rapidjson::Document payload;
-  if (mau::fake_discord::ParseShallowJson(frame.payload, payload)) {
+  if (!mau::fake_discord::Utf8Length(frame.payload)) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : frame.payload) {
+      hex += kHex[byte >> 4];
+      hex += kHex[byte & 15];
+    }
+    writer.Key("payload_hex");
+    writer.String(hex.c_str(), static_cast<rapidjson::SizeType>(hex.size()));
+  } else if (mau::fake_discord::ParseShallowJson(frame.payload, payload)) {
     writer.Key("payload");
     payload.Accept(writer);
   } else {
     writer.Key("payload_text");
     writer.String(frame.payload.c_str(), static_cast<rapidjson::SizeType>(frame.payload.size()));
+  }
+  if (!frame.error.empty()) {
+    writer.Key("error");
+    writer.StartObject();
+    writer.Key("code");
+    writer.Int(frame.error_code);
+    writer.Key("message");
+    writer.String(frame.error.c_str(), static_cast<rapidjson::SizeType>(frame.error.size()));
+    writer.EndObject();
+  }
+  if (frame.rate_limited) {
+    writer.Key("ignored");
+    writer.String("rate limit");
   }
   writer.EndObject();
   std::printf("%s\n", out.GetString());
@@ -181,8 +231,22 @@ int main(int argc, char** argv) {
       options.faults_on_every_connection = true;
     } else if (arg == "--error-on-activity") {
       options.error_on_set_activity = true;
+    } else if (arg == "--rate-limit") {
+      int64_t sends = 0;
+      int64_t window_ms = 0;
+      if (!has_value || !mau::discord::ParseRateText(argv[++i], sends, window_ms) || sends < 1 ||
+          sends > 1000000 || window_ms < 1) {
+        std::fprintf(stderr, "fake-discord: --rate-limit needs N/SECONDS, such as 5/20\n");
+        std::exit(2);
+      }
+      options.rate_limit_count = static_cast<int>(sends);
+      options.rate_limit_window = std::chrono::milliseconds(window_ms);
     } else if (arg == "--split-frames") {
       options.split_frames = true;
+    } else if (arg == "--silent") {
+      options.silent = true;
+    } else if (arg == "--stall-after") {
+      count(1, 1000000, options.stall_after);
     } else if (arg == "--once") {
       once = true;
     } else {
@@ -203,6 +267,7 @@ int main(int argc, char** argv) {
     options.observer.on_frame = &PrintJsonLine;
   } else {
     options.observer.on_activity = &PrintCard;
+    options.observer.on_frame = &PrintRefusedFrame;
   }
 
   FakeDiscord discord(options);
@@ -218,5 +283,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   discord.Stop();
+  std::fprintf(stderr, "fake-discord: %d command%s refused with an ERROR event\n",
+               discord.error_reply_count(), discord.error_reply_count() == 1 ? "" : "s");
   return 0;
 }

@@ -1,6 +1,7 @@
 // Discord IPC over Unix stream sockets. Only POSIX code belongs in this file.
 #include "discord/posix/ipc_socket_posix.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -14,10 +15,6 @@
 namespace mau::discord {
 
 namespace {
-
-// A peer that does not take a connection or our bytes within this time counts as gone,
-// like the 10-second wait for a busy pipe on Windows.
-constexpr time_t kBlockingTimeoutSeconds = 10;
 
 const char* const kSubFolders[] = {"", "app/com.discordapp.Discord/", "snap.discord/"};
 
@@ -56,93 +53,120 @@ std::vector<std::string> DiscordSocketPaths(const std::string& directory) {
   return paths;
 }
 
-bool IpcConnection::Open() {
+IpcWakeup::IpcWakeup() {
+  int ends[2];
+  if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
+    handles_[0] = ends[0];
+    handles_[1] = ends[1];
+  }
+}
+
+IpcWakeup::~IpcWakeup() {
+  for (intptr_t end : handles_) {
+    if (end != -1) close(Fd(end));
+  }
+}
+
+void IpcWakeup::Signal() {
+  if (handles_[1] == -1) return;
+  const char byte = 1;
+  // A full pipe is a wake-up already waiting: nothing is lost.
+  while (write(Fd(handles_[1]), &byte, 1) < 0 && errno == EINTR) {
+  }
+}
+
+IpcConnection::~IpcConnection() { Close(); }
+
+int IpcConnection::NameCount() {
+  return static_cast<int>(DiscordSocketPaths(DiscordSocketDirectory()).size());
+}
+
+int IpcConnection::Open(int first) {
   Close();
   const SocketCalls& calls = SocketCallTable();
-  for (const std::string& path : DiscordSocketPaths(DiscordSocketDirectory())) {
-    const int fd = calls.socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    // Bounds a connect to a listener whose backlog is full, and a send to a peer that
-    // stopped reading.
-    const timeval timeout{kBlockingTimeoutSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  const std::vector<std::string> paths = DiscordSocketPaths(DiscordSocketDirectory());
+  const int count = static_cast<int>(paths.size());
+  if (count == 0) return -1;
+  first %= count;
+  if (first < 0) first += count;
+  for (int n = 0; n < count; ++n) {
+    const int index = (first + n) % count;
+    const std::string& path = paths[static_cast<size_t>(index)];
+    // Non-blocking from the start: neither a listener whose backlog is full nor a peer
+    // that stops reading can hold the thread.
+    const int fd = calls.socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
 
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    // No retry after EINTR: the connection may be half made; the next attempt starts over.
-    if (calls.connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    // EINPROGRESS: the connection completes by itself; a failure shows at the first send
+    // or receive. No retry after EINTR: the connection may be half made; the next attempt
+    // starts over.
+    if (calls.connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno == EINPROGRESS) {
       handle_ = fd;
       is_open_ = true;
-      return true;
+      return index;
     }
     const int error = errno;
     calls.close(fd);
-    // Missing or stale names move on; anything else (permissions, a full backlog that
-    // did not drain in time) ends the search, as a failed pipe wait does on Windows.
-    if (error != ENOENT && error != ECONNREFUSED && error != ENOTDIR) return false;
-  }
-  return false;
-}
-
-bool IpcConnection::Read(void* buffer, size_t length) {
-  if (buffer == nullptr || handle_ < 0) return false;
-  if (length == 0) return true;
-  const SocketCalls& calls = SocketCallTable();
-  const int fd = Fd(handle_);
-
-  const ssize_t waiting = calls.recv(fd, buffer, length, MSG_PEEK | MSG_DONTWAIT);
-  if (waiting < 0) {
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) Close();
-    return false;
-  }
-  if (waiting == 0) {  // orderly shutdown by the peer, nothing left to read
-    Close();
-    return false;
-  }
-  if (static_cast<size_t>(waiting) < length) {
-    // Not all there yet. If the peer has already hung up, it never will be.
-    pollfd state{fd, POLLRDHUP, 0};
-    if (calls.poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
-      Close();
-    }
-    return false;
-  }
-
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = calls.recv(fd, bytes + done, length - done, MSG_DONTWAIT);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      Close();
-      return false;
+    // Missing or stale names move on, and so does a listener that takes no connection now
+    // (its backlog is full); anything else (permissions, an interrupted call) ends the
+    // search.
+    if (error != ENOENT && error != ECONNREFUSED && error != ENOTDIR && error != EAGAIN) {
+      return -1;
     }
   }
-  return true;
+  return -1;
 }
 
-bool IpcConnection::Write(const void* buffer, size_t length) {
-  if (length == 0) return true;
-  if (buffer == nullptr || handle_ < 0) return false;
+long IpcConnection::Receive(void* buffer, size_t capacity) {
+  if (!is_open_ || buffer == nullptr) return -1;
+  if (capacity == 0) return 0;
   const SocketCalls& calls = SocketCallTable();
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  size_t done = 0;
-  while (done < length) {
+  for (;;) {
+    const ssize_t n = calls.recv(Fd(handle_), buffer, capacity, MSG_DONTWAIT);
+    if (n > 0) return static_cast<long>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    Close();  // orderly shutdown by the peer (0), or a failed channel
+    return -1;
+  }
+}
+
+long IpcConnection::Send(const void* buffer, size_t length) {
+  if (!is_open_ || buffer == nullptr) return -1;
+  if (length == 0) return 0;
+  const SocketCalls& calls = SocketCallTable();
+  for (;;) {
     // MSG_NOSIGNAL: a peer that went away must not raise SIGPIPE in the host.
-    const ssize_t n = calls.send(Fd(handle_), bytes + done, length - done, MSG_NOSIGNAL);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return false;
+    const ssize_t n = calls.send(Fd(handle_), buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    return -1;
+  }
+}
+
+void IpcConnection::Wait(IpcWakeup& wakeup, bool want_read, bool want_write, int32_t timeout_ms) {
+  pollfd waits[2];
+  nfds_t count = 0;
+  pollfd* wake = nullptr;
+  if (wakeup.valid()) {
+    wake = &waits[count++];
+    *wake = {Fd(wakeup.handles_[0]), POLLIN, 0};
+  }
+  const short events = static_cast<short>((want_read ? POLLIN : 0) | (want_write ? POLLOUT : 0));
+  if (is_open_ && events != 0) waits[count++] = {Fd(handle_), events, 0};
+  if (count == 0 && timeout_ms < 0) return;  // nothing could end an unlimited wait
+  // An interrupted wait simply returns: the caller looks at everything again anyway.
+  if (SocketCallTable().poll(waits, count, timeout_ms < 0 ? -1 : timeout_ms) > 0 &&
+      wake != nullptr && (wake->revents & POLLIN) != 0) {
+    char drained[64];
+    while (read(wake->fd, drained, sizeof drained) > 0) {
     }
   }
-  return true;
 }
 
 void IpcConnection::Close() {

@@ -15,9 +15,10 @@ namespace mau::discord {
 struct PipeCalls {
   decltype(&::CreateFileW) create_file;
   decltype(&::WaitNamedPipeW) wait_named_pipe;
-  decltype(&::PeekNamedPipe) peek_named_pipe;
   decltype(&::ReadFile) read_file;
   decltype(&::WriteFile) write_file;
+  decltype(&::GetOverlappedResult) get_overlapped_result;
+  decltype(&::CancelIoEx) cancel_io_ex;
   decltype(&::CloseHandle) close_handle;
 };
 
@@ -26,7 +27,12 @@ struct PipeCalls {
 // through SetLastError, as the real function does.
 PipeCalls& PipeCallTable();
 
-// How long Open waits for a busy pipe name, in milliseconds.
-inline constexpr DWORD kBusyPipeWaitMs = 10000;
+// How long Open waits, once per search, for a pipe name whose instances are all busy. A
+// Discord that takes a connection makes a new instance at once; a longer wait would only
+// hold the thread that Stop is waiting for.
+inline constexpr DWORD kBusyPipeWaitMs = 20;
+
+// How many bytes one overlapped read or write moves at most.
+inline constexpr DWORD kPipeStageSize = 16 * 1024;
 
 }  // namespace mau::discord

@@ -100,11 +100,63 @@ TEST(IpcSocketTest, MissingAndRefusedNamesMoveOnToTheNext) {
 
   ConnectRecorder recorder;
   IpcConnection connection;
-  ASSERT_TRUE(connection.Open());
+  ASSERT_EQ(connection.Open(0), 3);
   EXPECT_THAT(ConnectRecorder::paths,
               ::testing::ElementsAre(ipc.path() + "/discord-ipc-0", ipc.path() + "/discord-ipc-1",
                                      ipc.path() + "/discord-ipc-2", ipc.path() + "/discord-ipc-3"));
   EXPECT_TRUE(server.Accept(seconds(5)));
+}
+
+TEST(IpcSocketTest, SearchStartsAtTheGivenNameAndWrapsAround) {
+  test::PrivateIpcDirectory ipc;
+  fake_discord::IpcServer two;
+  fake_discord::IpcServer five;
+  std::string error;
+  ASSERT_TRUE(two.Listen(ipc.path(), 2, &error)) << error;
+  ASSERT_TRUE(five.Listen(ipc.path(), 5, &error)) << error;
+  ASSERT_EQ(IpcConnection::NameCount(), 30);
+  const struct {
+    int first;
+    int connected;
+    size_t tried;
+  } cases[] = {{0, 2, 3}, {2, 2, 1}, {3, 5, 3}, {6, 2, 27}, {28, 2, 5}, {33, 5, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    ConnectRecorder recorder;
+    IpcConnection connection;
+    EXPECT_EQ(connection.Open(c.first), c.connected);
+    EXPECT_EQ(ConnectRecorder::paths.size(), c.tried);
+  }
+}
+
+TEST(IpcSocketTest, ListenerThatTakesNoConnectionNowIsPassedOver) {
+  test::PrivateIpcDirectory ipc;
+  // A listener on digit 0 that never accepts, its backlog filled up.
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, (ipc.path() + "/discord-ipc-0").c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  std::vector<int> waiting;
+  for (;;) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ASSERT_EQ(errno, EAGAIN);
+      close(fd);
+      break;
+    }
+    waiting.push_back(fd);
+    ASSERT_LT(waiting.size(), 100u);
+  }
+  fake_discord::IpcServer server;
+  std::string error;
+  ASSERT_TRUE(server.Listen(ipc.path(), 1, &error)) << error;
+
+  IpcConnection connection;
+  EXPECT_EQ(connection.Open(0), 1);
+  for (const int fd : waiting) close(fd);
+  close(listener);
 }
 
 TEST(IpcSocketTest, FindsAFlatpakDiscord) {
@@ -118,7 +170,7 @@ TEST(IpcSocketTest, FindsAFlatpakDiscord) {
 
   ConnectRecorder recorder;
   IpcConnection connection;
-  ASSERT_TRUE(connection.Open());
+  ASSERT_EQ(connection.Open(0), 10);
   EXPECT_EQ(ConnectRecorder::paths.size(), 11u);
   EXPECT_TRUE(server.Accept(seconds(5)));
 }
@@ -128,7 +180,7 @@ TEST(IpcSocketTest, OtherConnectErrorsEndTheSearch) {
   ConnectRecorder recorder;
   ConnectRecorder::refuse_with = EACCES;
   IpcConnection connection;
-  EXPECT_FALSE(connection.Open());
+  EXPECT_EQ(connection.Open(0), -1);
   EXPECT_FALSE(connection.IsOpen());
   EXPECT_EQ(ConnectRecorder::paths.size(), 1u);
 }
@@ -139,35 +191,36 @@ TEST(IpcSocketTest, WritingToAVanishedPeerFailsWithoutASignal) {
   std::string error;
   ASSERT_TRUE(server.Listen(ipc.path(), 0, &error)) << error;
   IpcConnection connection;
-  ASSERT_TRUE(connection.Open());
+  ASSERT_EQ(connection.Open(0), 0);
   ASSERT_TRUE(server.Accept(seconds(5)));
   server.Stop();
 
   // Without MSG_NOSIGNAL, SIGPIPE would end this test program here.
   const std::string bytes(64 * 1024, 'x');
-  EXPECT_FALSE(connection.Write(bytes.data(), bytes.size()) &&
-               connection.Write(bytes.data(), bytes.size()));
+  EXPECT_EQ(connection.Send(bytes.data(), bytes.size()), -1);
   char header[8];
-  EXPECT_FALSE(connection.Read(header, sizeof header));
+  EXPECT_EQ(connection.Receive(header, sizeof header), -1);
   EXPECT_FALSE(connection.IsOpen());
 }
 
-TEST(IpcSocketTest, PeerThatHungUpMidFrameReadsAsClosed) {
+TEST(IpcSocketTest, ReceiveTakesWhatHasArrivedAndSeesAPeerThatHungUp) {
   test::PrivateIpcDirectory ipc;
   fake_discord::IpcServer server;
   std::string error;
   ASSERT_TRUE(server.Listen(ipc.path(), 0, &error)) << error;
   IpcConnection connection;
-  ASSERT_TRUE(connection.Open());
+  ASSERT_EQ(connection.Open(0), 0);
   ASSERT_TRUE(server.Accept(seconds(5)));
   char header[8];
+  EXPECT_EQ(connection.Receive(header, sizeof header), 0) << "nothing waiting";
   ASSERT_TRUE(server.Write("\x01\x00\x00", 3));
-  EXPECT_FALSE(connection.Read(header, sizeof header));
+  EXPECT_EQ(connection.Receive(header, sizeof header), 3);
+  EXPECT_EQ(connection.Receive(header, sizeof header), 0);
   EXPECT_TRUE(connection.IsOpen()) << "the rest may still come";
 
   // The rest never comes: the peer is gone.
   server.CloseClient();
-  EXPECT_FALSE(connection.Read(header, sizeof header));
+  EXPECT_EQ(connection.Receive(header, sizeof header), -1);
   EXPECT_FALSE(connection.IsOpen());
 }
 

@@ -61,17 +61,19 @@ struct PipeRecorder {
   }
 };
 
-BOOL WINAPI FailingPeek(HANDLE, LPVOID, DWORD, LPDWORD, LPDWORD, LPDWORD) {
+BOOL WINAPI FailingRead(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) {
   SetLastError(ERROR_BROKEN_PIPE);
   return FALSE;
 }
 
+// Each instance of a server's pipe takes one client; Accept makes the next instance.
 class IpcPipeTest : public ::testing::Test {
  protected:
-  void Listen(int index) {
+  void Listen(fake_discord::IpcServer& server, int index) {
     std::string error;
-    ASSERT_TRUE(server_.Listen("", index, &error)) << error;
+    ASSERT_TRUE(server.Listen("", index, &error)) << error;
   }
+  void Listen(int index) { Listen(server_, index); }
 
   fake_discord::IpcServer server_;
   PipeRecorder recorder_;
@@ -80,49 +82,87 @@ class IpcPipeTest : public ::testing::Test {
 
 TEST_F(IpcPipeTest, MissingNamesMoveOnToTheNextDigit) {
   Listen(3);
-  ASSERT_TRUE(connection_.Open());
+  ASSERT_EQ(connection_.Open(0), 3);
   EXPECT_THAT(PipeRecorder::opened,
               ElementsAre(PipeName(0), PipeName(1), PipeName(2), PipeName(3)));
   EXPECT_TRUE(server_.Accept(std::chrono::seconds(5)));
 }
 
 TEST_F(IpcPipeTest, NoPipeAtAllFailsAfterTenNames) {
-  EXPECT_FALSE(connection_.Open());
+  EXPECT_EQ(connection_.Open(0), -1);
   EXPECT_FALSE(connection_.IsOpen());
   EXPECT_EQ(PipeRecorder::opened.size(), 10u);
 }
 
-TEST_F(IpcPipeTest, BusyNameIsWaitedForAndTriedAgain) {
-  Listen(0);
-  PipeRecorder::busy_times = 1;
-  ASSERT_TRUE(connection_.Open());
-  EXPECT_THAT(PipeRecorder::opened, ElementsAre(PipeName(0), PipeName(0)));
-  EXPECT_THAT(PipeRecorder::waited, ElementsAre(std::make_pair(PipeName(0), DWORD{10000})));
+TEST_F(IpcPipeTest, SearchStartsAtTheGivenNameAndWrapsAround) {
+  fake_discord::IpcServer five;
+  Listen(2);
+  Listen(five, 5);
+  const struct {
+    int first;
+    int connected;
+    size_t tried;
+  } cases[] = {{0, 2, 3}, {3, 5, 3}, {6, 2, 7}, {12, 2, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    PipeRecorder::opened.clear();
+    IpcConnection connection;
+    EXPECT_EQ(connection.Open(c.first), c.connected);
+    EXPECT_EQ(PipeRecorder::opened.size(), c.tried);
+    // Taking the client makes the server's next instance wait for the next one.
+    EXPECT_TRUE((c.connected == 2 ? server_ : five).Accept(std::chrono::seconds(5)));
+  }
 }
 
-TEST_F(IpcPipeTest, FailedWaitOrOtherErrorEndsTheSearch) {
-  PipeRecorder::busy_times = 1;
-  PipeRecorder::wait_succeeds = false;
-  EXPECT_FALSE(connection_.Open());
-  EXPECT_EQ(PipeRecorder::opened.size(), 1u);
+TEST_F(IpcPipeTest, BusyNameIsWaitedForBrieflyOnce) {
+  fake_discord::IpcServer one;
+  Listen(0);
+  Listen(one, 1);
+  const struct {
+    const char* name;
+    int busy_times;
+    bool wait_succeeds;
+    std::vector<std::wstring> opened;
+    int connected;
+  } cases[] = {
+      {"busy, then free", 1, true, {PipeName(0), PipeName(0)}, 0},
+      {"busy after the wait: the next name", 2, true, {PipeName(0), PipeName(0), PipeName(1)}, 1},
+      {"the wait fails: the next name", 1, false, {PipeName(0), PipeName(1)}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PipeRecorder::opened.clear();
+    PipeRecorder::waited.clear();
+    PipeRecorder::busy_times = c.busy_times;
+    PipeRecorder::wait_succeeds = c.wait_succeeds;
+    IpcConnection connection;
+    EXPECT_EQ(connection.Open(0), c.connected);
+    EXPECT_EQ(PipeRecorder::opened, c.opened);
+    EXPECT_THAT(PipeRecorder::waited, ElementsAre(std::make_pair(PipeName(0), kBusyPipeWaitMs)));
+    EXPECT_TRUE((c.connected == 0 ? server_ : one).Accept(std::chrono::seconds(5)));
+  }
+}
 
-  PipeRecorder::opened.clear();
+TEST_F(IpcPipeTest, OtherErrorsEndTheSearch) {
   PipeRecorder::fail_with = ERROR_ACCESS_DENIED;
-  EXPECT_FALSE(connection_.Open());
+  EXPECT_EQ(connection_.Open(0), -1);
   EXPECT_EQ(PipeRecorder::opened.size(), 1u);
   EXPECT_FALSE(connection_.IsOpen());
 }
 
-TEST_F(IpcPipeTest, FailedPeekClosesThePipe) {
+TEST_F(IpcPipeTest, FailedReadClosesThePipe) {
   Listen(0);
-  ASSERT_TRUE(connection_.Open());
+  ASSERT_EQ(connection_.Open(0), 0);
   ASSERT_TRUE(server_.Accept(std::chrono::seconds(5)));
   char header[8];
-  EXPECT_FALSE(connection_.Read(header, sizeof header));
+  EXPECT_EQ(connection_.Receive(header, sizeof header), 0);
   EXPECT_TRUE(connection_.IsOpen()) << "nothing waiting is no failure";
+  connection_.Close();
 
-  PipeCallTable().peek_named_pipe = &FailingPeek;
-  EXPECT_FALSE(connection_.Read(header, sizeof header));
+  ASSERT_EQ(connection_.Open(0), 0);
+  ASSERT_TRUE(server_.Accept(std::chrono::seconds(5)));
+  PipeCallTable().read_file = &FailingRead;
+  EXPECT_EQ(connection_.Receive(header, sizeof header), -1);
   EXPECT_FALSE(connection_.IsOpen());
 }
 
