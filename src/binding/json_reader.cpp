@@ -159,9 +159,11 @@ void Fail(BindingResult& result, unsigned code, size_t offset) {
 }
 
 // Parses the text that stream reads. document is that text: up to its first NUL, or whole,
-// when a NUL before its end is a character after the root value.
+// when a NUL before its end is a character after the root value. skipped bytes (a
+// byte-order mark) came before it: offsets count from the start of the caller's text.
 template <unsigned kFlags, typename Stream>
-void Parse(BindingResult& result, Stream& stream, std::string_view document, bool whole) {
+void Parse(BindingResult& result, Stream& stream, std::string_view document, bool whole,
+           size_t skipped) {
   if (!result.ok()) return;
   BindingValue value;
   ReaderStackAllocator stackAllocator;
@@ -170,29 +172,36 @@ void Parse(BindingResult& result, Stream& stream, std::string_view document, boo
   try {
     ValueBuilder builder(value, MayEscapeNul(document));
     const rapidjson::ParseResult parsed = reader.Parse<kFlags>(stream, builder);
-    if (parsed.IsError()) return Fail(result, parsed.Code(), parsed.Offset());
+    if (parsed.IsError()) return Fail(result, parsed.Code(), skipped + parsed.Offset());
     offset = stream.Tell();
   } catch (const std::bad_alloc&) {
-    return result.Fail(FormatText("Error: Out of memory. at offset %1.", stream.Tell()));
+    return result.Fail(FormatText("Error: Out of memory. at offset %1.", skipped + stream.Tell()));
   } catch (const std::length_error& e) {
-    return result.Fail(FormatText("Error: %1 at offset %2.", e.what(), stream.Tell()));
+    return result.Fail(FormatText("Error: %1 at offset %2.", e.what(), skipped + stream.Tell()));
   }
   // rapidjson stops at a NUL; inside a string object that NUL is a stray character.
   if (whole && offset < document.size())
-    return Fail(result, rapidjson::kParseErrorDocumentRootNotSingular, offset);
+    return Fail(result, rapidjson::kParseErrorDocumentRootNotSingular, skipped + offset);
   result.value() = std::move(value);
+}
+
+// Editors on Windows start a UTF-8 text with a byte-order mark; one is skipped.
+size_t ByteOrderMarkLength(std::string_view document) {
+  return document.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
 }
 
 // Reads a text it must not change: rapidjson copies each string before decoding it.
 void ParseCopying(BindingResult& result, const char* text, std::string_view document, bool whole) {
-  rapidjson::StringStream stream(text);
-  Parse<rapidjson::kParseDefaultFlags>(result, stream, document, whole);
+  const size_t skipped = ByteOrderMarkLength(document);
+  rapidjson::StringStream stream(text + skipped);
+  Parse<rapidjson::kParseDefaultFlags>(result, stream, document.substr(skipped), whole, skipped);
 }
 
 // Decodes each string where it stands; the text is garbage afterwards.
 void ParseInPlace(BindingResult& result, char* text, std::string_view document, bool whole) {
-  rapidjson::InsituStringStream stream(text);
-  Parse<rapidjson::kParseInsituFlag>(result, stream, document, whole);
+  const size_t skipped = ByteOrderMarkLength(document);
+  rapidjson::InsituStringStream stream(text + skipped);
+  Parse<rapidjson::kParseInsituFlag>(result, stream, document.substr(skipped), whole, skipped);
 }
 
 }  // namespace

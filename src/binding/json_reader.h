@@ -1,7 +1,8 @@
 // The JSON reader: parses a JSON text into a BindingValue, for host resource bodies,
 // event payloads and call bodies of type "application/json".
 //
-// Strict JSON (no comments, trailing commas, NaN or Infinity) through rapidjson's SAX
+// Strict JSON (no comments, trailing commas, NaN or Infinity; one leading UTF-8
+// byte-order mark, as editors on Windows write, is skipped) through rapidjson's SAX
 // reader with its default flags (in situ for the in-place entries, which spare rapidjson
 // copying every string); a handler builds the value directly. null gives empty,
 // true and false bool, an integer without sign that fits 64 bits unsigned, a negative one
@@ -14,9 +15,10 @@
 //   mau::ParseJson(result, R"({"id": 103, "roles": ["mage"]})");
 //   if (!result.ok()) ...result.ErrorText()...  // "Error: Invalid value. at offset 7."
 //
-// A failure reads "Error: <rapidjson's text of the error> at offset <byte offset>."; too
-// deep a nesting is rapidjson's handler termination ("Terminate parsing due to Handler
-// error.") at the offset just after the bracket that went too deep.
+// A failure reads "Error: <rapidjson's text of the error> at offset <byte offset>.", the
+// offset counted from the start of the text, byte-order mark included; too deep a nesting
+// is rapidjson's handler termination ("Terminate parsing due to Handler error.") at the
+// offset just after the bracket that went too deep.
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
 #include "binding/page_source.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -95,13 +96,27 @@ class PageSource {
     if (!wasFull) partial_.Remove(&region);
     // Empty regions stay in reserve, 8 MiB at most, so that value trees built and dropped
     // again and again do not map, fault in and unmap their memory each time.
-    if (empty_.size() < kReservedPageRegions) {
+    if (keepReserve_ && empty_.size() < kReservedPageRegions) {
       empty_.PushFront(&region);
       return;
     }
     freePages_ -= kPagesPerRegion;
     ReleaseRegion(reinterpret_cast<void*>(region.base), kPageRegionSize);
     regions_.erase(it);
+  }
+
+  // Releases the reserve, and from now on every region as soon as its pages are all back:
+  // the code that owns the pages is going away.
+  void DropReserve() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keepReserve_ = false;
+    while (Region* region = empty_.front()) {
+      const uintptr_t base = region->base;
+      empty_.Remove(region);
+      freePages_ -= kPagesPerRegion;
+      ReleaseRegion(reinterpret_cast<void*>(base), kPageRegionSize);
+      regions_.erase(base);
+    }
   }
 
   PageSourceStats Stats() {
@@ -132,14 +147,37 @@ class PageSource {
   RegionList partial_;                   // regions with free pages and pages in use
   RegionList empty_;                     // the reserve: regions with every page free
   size_t freePages_ = 0;
+  bool keepReserve_ = true;
 };
+
+std::atomic<PageSource*> g_created{nullptr};  // the source, once Source() has made it
 
 // Never destroyed: value trees held by static objects may give pages back during exit.
 PageSource& Source() {
   alignas(PageSource) static unsigned char storage[sizeof(PageSource)];
-  static PageSource* source = new (storage) PageSource();
+  static PageSource* source = [] {
+    auto* made = new (storage) PageSource();
+    g_created.store(made, std::memory_order_release);
+    return made;
+  }();
   return *source;
 }
+
+// When the program ends or the plug-in library is unloaded, the reserve goes back to the
+// operating system, and so does each region whose last page a static object gives back
+// later, whichever order the static objects go in. With its last region the index frees
+// its last node: nothing of the source stays behind in a host that unloads the library.
+struct ReleaseAtExit {
+  ~ReleaseAtExit() {
+    // A source never made holds nothing; making it here would only take resources.
+    PageSource* source = g_created.load(std::memory_order_acquire);
+    if (source == nullptr) return;
+    try {
+      source->DropReserve();
+    } catch (...) {  // a failing mutex: leave the memory where it is
+    }
+  }
+} g_releaseAtExit;
 
 }  // namespace
 

@@ -6,7 +6,9 @@
 // than 128 regions (8 MiB) are kept so, and is released to the operating system otherwise:
 // value trees of a few megabytes built and dropped in a loop (a large document read again
 // and again) then cost no system call and no page fault, which on a virtual machine is
-// most of the cost of the fresh memory.
+// most of the cost of the fresh memory. When the program ends or the library that holds
+// this code is unloaded, the reserve is released, and each region with it once its last
+// page is back.
 // Pages are taken from partly used regions first, then from the reserve. One mutex guards
 // the source; every function here is [any-thread].
 #pragma once

@@ -278,12 +278,9 @@ class YamlBuilder {
       case YAML_DOCUMENT_END_EVENT:
         return false;
       case YAML_DOCUMENT_START_EVENT:
-        if (!root_.is_empty()) {
-          result_.Fail("Multi-document YAML is not supported.");
-        } else {
-          anchors_.clear();  // anchors belong to their document
-          aliasNodes_ = 0;
-        }
+        // A second document fails whatever the first held, an empty one included.
+        if (inDocument_) result_.Fail("Multi-document YAML is not supported.");
+        inDocument_ = true;
         return false;
       case YAML_SEQUENCE_END_EVENT:
       case YAML_MAPPING_END_EVENT:
@@ -371,11 +368,13 @@ class YamlBuilder {
     result_.Fail(FormatText(pattern, name, event.start_mark.line + 1, event.start_mark.column + 1));
   }
 
-  void AddAnchor(std::string_view name, Anchor anchor, const yaml_event_t& event) {
-    const auto [it, inserted] = anchors_.try_emplace(std::string(name), std::move(anchor));
-    if (!inserted) {
-      FailNamed("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3", name, event);
+  // Records an anchor; a name defined again means the new node from here on. An open node
+  // that carried the name no longer does: an alias inside it copies the newer node.
+  void AddAnchor(std::string_view name, Anchor anchor) {
+    for (OpenNode& node : open_) {
+      if (node.anchor == name) node.anchor.clear();
     }
+    anchors_.insert_or_assign(std::string(name), std::move(anchor));
   }
 
   void Scalar(const yaml_event_t& event) {
@@ -391,11 +390,11 @@ class YamlBuilder {
       }
       pendingKey_.assign(view);
       hasPendingKey_ = true;
-      if (!anchor.empty()) AddAnchor(anchor, Anchor{true, pendingKey_, {}}, event);
+      if (!anchor.empty()) AddAnchor(anchor, Anchor{true, pendingKey_, {}});
       return;
     }
     if (!Resolve(*target_, text, scalar.length, scalar.tag != nullptr, tag, scalar.style)) return;
-    if (!anchor.empty()) AddAnchor(anchor, Anchor{false, {}, TargetPath()}, event);
+    if (!anchor.empty()) AddAnchor(anchor, Anchor{false, {}, TargetPath()});
   }
 
   bool Resolve(BindingValue& target, const char* text, size_t length, bool tagged,
@@ -480,8 +479,11 @@ class YamlBuilder {
       if (memberNames_.size() <= depth) memberNames_.resize(depth + 1);
       memberNames_[depth].assign(pendingKey_);
     }
-    open_.push_back({target_, isMap, depth > 0 ? targetIndex_ : 0, std::string(anchor), {}});
-    if (!anchor.empty()) AddAnchor(anchor, Anchor{false, {}, OpenPath(open_.size() - 1)}, event);
+    open_.push_back({target_, isMap, depth > 0 ? targetIndex_ : 0, {}, {}});
+    if (!anchor.empty()) {
+      AddAnchor(anchor, Anchor{false, {}, OpenPath(open_.size() - 1)});
+      open_.back().anchor.assign(anchor);
+    }
   }
 
   const BindingValue& Walk(const PathRef& path) const {
@@ -564,6 +566,7 @@ class YamlBuilder {
   bool keyPosition_ = false;
   const size_t aliasBudget_;
   size_t aliasNodes_ = 0;
+  bool inDocument_ = false;  // a document has started
 };
 
 // libyaml's parser and one event, released however the read ends.

@@ -10,7 +10,9 @@
 // !!bool convert by the native field rules (an unconvertible !!int or !!float fails the
 // read); any other scalar tag fails. Mapping keys must be string scalars. Anchors are kept
 // as paths from the root and an alias deep-copies the anchored node as it is when the
-// alias is read. One document per text.
+// alias is read; an anchor defined again names the later node from there on. One document
+// per text: a second one fails ("Multi-document YAML is not supported."), whatever the
+// first held.
 //
 //   mau::BindingResult result;
 //   mau::ReadYaml(result, "id: 103\nroles: [mage, support]\n");

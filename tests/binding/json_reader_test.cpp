@@ -92,6 +92,8 @@ TEST(JsonReaderTest, Values) {
       {"repeated member", R"({"a":1,"a":-2})", "{a:i:-2}"},
       {"repeated member replaces a container", R"({"a":[1,2],"a":{"x":1},"a":[3]})", "{a:[u:3]}"},
       ManyMembersOutOfOrder(),
+      {"byte-order mark", "\xEF\xBB\xBF{\"a\":1}", "{a:u:1}"},
+      {"byte-order mark, then whitespace", "\xEF\xBB\xBF\r\n [true]", "[true]"},
   });
 }
 
@@ -125,6 +127,21 @@ TEST(JsonReaderTest, Errors) {
       {"no exponent", "1e", "Error: Miss exponent in number. at offset 2."},
       {"NUL inside a string object", std::string("[1]\0[2]", 7),
        "Error: The document root must not be followed by other values. at offset 3."},
+      // Offsets count from the start of the text, the byte-order mark included.
+      {"only a byte-order mark", "\xEF\xBB\xBF", "Error: The document is empty. at offset 3."},
+      {"error after a byte-order mark", "\xEF\xBB\xBF[1 2]",
+       "Error: Missing a comma or ']' after an array element. at offset 6."},
+      {"NUL after a byte-order mark", std::string("\xEF\xBB\xBF[1]\0", 7),
+       "Error: The document root must not be followed by other values. at offset 6."},
+      {"a second byte-order mark",
+       "\xEF\xBB\xBF\xEF\xBB\xBF"
+       "1",
+       "Error: Invalid value. at offset 3."},
+      {"a byte-order mark after whitespace",
+       " \xEF\xBB\xBF"
+       "1",
+       "Error: Invalid value. at offset 1."},
+      {"a cut byte-order mark", "\xEF\xBB{}", "Error: Invalid value. at offset 0."},
   });
 }
 

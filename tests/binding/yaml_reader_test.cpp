@@ -120,7 +120,7 @@ TEST(YamlReaderTest, Collections) {
       {"repeated key replaces a mapping", "a: {x: 1}\na: {y: 2}", "{a:{y:u:2}}"},
       {"nested sequences", "- - 1\n  - 2\n- []", "[[u:1,u:2],[]]"},
       {"explicit document markers", "---\na: 1\n...\n", "{a:u:1}"},
-      {"empty first document", "---\n---\na: 1\n", "{a:u:1}"},
+      {"document end marker, then a comment", "a: 1\n...\n# end\n", "{a:u:1}"},
   });
 }
 
@@ -146,18 +146,31 @@ TEST(YamlReaderTest, AnchorsAndAliases) {
       {"cyclic through a repeated key", "a: &x {b: 1}\na: {c: *x}",
        "Cannot deserialize cyclic aliases. Alias \"x\". At line: 2 col: 8"},
       {"undefined", "a: *x\nb: &x 1", "Undefined alias encountered: \"x\". At line: 1 col: 4"},
-      {"duplicate anchor", "a: &x 1\nb: &x 2",
-       "Duplicate occurrence of anchor \"x\". At line: 2 col: 4"},
-      {"duplicate anchor on keys", "&x a: 1\n&x b: 2",
-       "Duplicate occurrence of anchor \"x\". At line: 2 col: 1"},
-      {"anchors end with their document", "--- &x ~\n--- *x",
-       "Undefined alias encountered: \"x\". At line: 2 col: 5"},
+      // An anchor may be defined again; an alias means its latest definition.
+      {"redefined", "a: &x 1\nb: &x 2\nc: *x", "{a:u:1,b:u:2,c:u:2}"},
+      {"aliases before and after a redefinition", "a: &x 1\nb: *x\nc: &x [2]\nd: *x",
+       "{a:u:1,b:u:1,c:[u:2],d:[u:2]}"},
+      {"redefined on keys", "&x a: 1\n&x b: 2\nc: *x", R"({a:u:1,b:u:2,c:"b"})"},
+      {"key anchor redefined by a node", "&x a: 1\nb: &x 2\nc: *x", "{a:u:1,b:u:2,c:u:2}"},
+      {"node anchor redefined by a key", "a: &x 1\n&x b: 2\nc: *x", R"({a:u:1,b:u:2,c:"b"})"},
+      {"redefined inside the node it named: no cycle", "&x [&x 1, *x]", "[u:1,u:1]"},
+      {"redefined inside a mapping", "a: &x {b: &x 1, c: *x}\nd: *x", "{a:{b:u:1,c:u:1},d:u:1}"},
+      {"the outer definition again after the inner", "&x [&y 1, &x 2, [*x, *y]]",
+       "[u:1,u:2,[u:2,u:1]]"},
   });
 }
 
 TEST(YamlReaderTest, Errors) {
   RunCases({
+      // A second document fails whatever the first holds.
       {"second document", "a: 1\n---\nb: 2", "Multi-document YAML is not supported."},
+      {"empty first document", "---\n---\nfoo", "Multi-document YAML is not supported."},
+      {"null first document", "--- null\n--- {a: 1}", "Multi-document YAML is not supported."},
+      {"empty second document", "a: 1\n---\n", "Multi-document YAML is not supported."},
+      {"second document after an end marker", "a: 1\n...\n---\nb: 2",
+       "Multi-document YAML is not supported."},
+      {"alias into the second document", "--- &x ~\n--- *x",
+       "Multi-document YAML is not supported."},
       {"flow sequence as key", "[1, 2]: x", "Unexpected start of sequence. At line: 1 col: 1"},
       {"flow sequence as key, nested", "a:\n  ? [1]\n  : x",
        "Unexpected start of sequence. At line: 2 col: 5"},

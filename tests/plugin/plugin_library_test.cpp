@@ -16,19 +16,17 @@ using test::TestHost;
 
 std::string TestPluginPath() { return host::ExecutableFolder() + "/" + MAU_TEST_PLUGIN_FILE; }
 
-// The library stays loaded until the process ends, as a host keeps its plug-ins: it carries
-// its own C++ runtime, whose process-lifetime blocks would otherwise read as leaks once the
-// library is unmapped.
-host::PluginLibrary& TestPluginLibrary(std::string* error) {
-  static auto* library = new host::PluginLibrary;
-  if (library->Export() == nullptr) library->Load(TestPluginPath(), error);
-  return *library;
-}
+// Each test loads the library and unloads it at its end, as a host may.
+struct LoadedTestPlugin {
+  host::PluginLibrary library;
+  std::string error;
+  LoadedTestPlugin() { library.Load(TestPluginPath(), &error); }
+};
 
 TEST(PluginLibrary, TheExportDrivesTheWholeLifecycle) {
-  std::string error;
-  host::PluginLibrary& library = TestPluginLibrary(&error);
-  ASSERT_NE(library.Export(), nullptr) << error;
+  LoadedTestPlugin loaded;
+  host::PluginLibrary& library = loaded.library;
+  ASSERT_NE(library.Export(), nullptr) << loaded.error;
 
   HostApi api{18, 1, 4, nullptr, nullptr, nullptr, nullptr};
   library.Export()(&api);
@@ -75,8 +73,8 @@ TEST(PluginLibrary, TheExportDrivesTheWholeLifecycle) {
 
 // Loads the library and calls its export as a host at API 19.0.0.
 void LoadAsIncompatibleHost() {
-  std::string error;
-  host::PluginLibrary& library = TestPluginLibrary(&error);
+  LoadedTestPlugin loaded;
+  host::PluginLibrary& library = loaded.library;
   if (library.Export() == nullptr) return;
   HostApi api{19, 0, 0, nullptr, nullptr, nullptr, nullptr};
   library.Export()(&api);

@@ -28,11 +28,27 @@ TEST(SessionScript, ParsesStepsAndReportsBadLines) {
       {R"({"at": 1.5, "uri": "/mau-chat/v1/me", "data": {"b": [1, 2]}})", true, "", 1.5,
        "/mau-chat/v1/me", false, R"({"b":[1,2]})"},
       {R"({"uri": "/x", "delete": true})", true, "", 0, "/x", true, "null"},
+      {R"({"uri": "/x", "delete": false, "data": null, "note": "ignored"})", true, "", 0, "/x",
+       false, "null"},
+      {R"({"at": 0, "uri": "/x", "data": 1})", true, "", 0, "/x", false, "1"},
       {"   ", false, "", 0, "", false, ""},
       {"not json", false, "session line 7: not valid JSON (Invalid value. at offset 1)", 0, "",
        false, ""},
       {R"({"at": 1})", false, "session line 7: lacks \"uri\"", 0, "", false, ""},
-      {R"({"uri": 5})", false, "session line 7: lacks \"uri\"", 0, "", false, ""},
+      {R"({"uri": 5, "data": 1})", false, "session line 7: uri must be a string", 0, "", false, ""},
+      {R"({"at": "x", "uri": "/x", "data": 1})", false,
+       "session line 7: at must be a number of seconds, 0 or more", 0, "", false, ""},
+      {R"({"at": -1, "uri": "/x", "data": 1})", false,
+       "session line 7: at must be a number of seconds, 0 or more", 0, "", false, ""},
+      {R"({"at": 1e400, "uri": "/x", "data": 1})", false,
+       "session line 7: not valid JSON (Number too big to be stored in double. at offset 7)", 0, "",
+       false, ""},
+      {R"({"uri": "/x", "delete": "yes"})", false, "session line 7: delete must be true or false",
+       0, "", false, ""},
+      {R"({"uri": "/x"})", false, "session line 7: lacks \"data\" (or \"delete\": true)", 0, "",
+       false, ""},
+      {R"({"uri": "/x", "delete": true, "data": 1})", false,
+       "session line 7: has both \"data\" and \"delete\": true", 0, "", false, ""},
       {"[1]", false, "session line 7: not a JSON object", 0, "", false, ""},
   };
   for (const Case& c : cases) {
@@ -47,6 +63,9 @@ TEST(SessionScript, ParsesStepsAndReportsBadLines) {
     EXPECT_EQ(parsed.step->dataJson, c.data);
     EXPECT_EQ(parsed.step->line, 7);
   }
+  const SessionLine first = ParseSessionLine("\xEF\xBB\xBF{\"uri\": \"/x\", \"data\": 1}", 1);
+  EXPECT_EQ(first.error, "") << "a byte-order mark may start the first line";
+  EXPECT_TRUE(first.step.has_value());
   const std::string deep =
       R"({"uri":"/x","data":)" + std::string(1000, '[') + std::string(1000, ']') + "}";
   EXPECT_EQ(ParseSessionLine(deep, 1).error, "session line 1: nests too deeply");
@@ -102,6 +121,11 @@ TEST(HostValueJson, BuildsOwnedTrees) {
   EXPECT_EQ(uint32_t{e[5].value.type}, static_cast<uint32_t>(MAU_HOST_VALUE_COLLECTION));
   FreeHostValue(&v);
   EXPECT_EQ(uint32_t{v.type}, 0u);
+
+  // A resource file saved by an editor on Windows starts with a byte-order mark.
+  ASSERT_TRUE(JsonToHostValue("\xEF\xBB\xBF[1]", &v, &error)) << error;
+  EXPECT_EQ(uint32_t{v.type}, static_cast<uint32_t>(MAU_HOST_VALUE_COLLECTION));
+  FreeHostValue(&v);
 
   EXPECT_FALSE(JsonToHostValue("{", &v, &error));
   EXPECT_FALSE(error.empty());

@@ -60,6 +60,12 @@ void Fail(HostCallResponse* response, uint32_t status, const std::string& text) 
 
 }  // namespace
 
+bool ToClockDuration(double seconds, Clock::duration* out) {
+  if (!(seconds >= 0 && seconds <= kMaxScheduleSeconds)) return false;
+  *out = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  return true;
+}
+
 HostRuntime::HostRuntime(ResourceStore& store, OutputSink output)
     : store_(store), output_(std::move(output)) {
   table_.api =
@@ -265,8 +271,14 @@ void MAU_ABI HostRuntime::StartTimer(HostInterface* api, const char* name,
                                      int32_t) {
   if (callback == nullptr) return;
   HostRuntime& self = Self(api);
-  const auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                      std::chrono::duration<double>(delay > 0 ? delay : 0));
+  // A delay beyond what the host schedules is due never; one below 0 (or NaN) at once.
+  Clock::duration wait{};
+  Clock::time_point due = Clock::time_point::max();
+  if (!(delay > 0)) {
+    due = Clock::now();
+  } else if (ToClockDuration(delay, &wait)) {
+    due = Clock::now() + wait;
+  }
   self.timers_.emplace(std::make_pair(due, self.timerSequence_++),
                        Timer{name != nullptr ? name : "", callback, userData});
 }

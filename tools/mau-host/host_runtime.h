@@ -27,6 +27,15 @@ namespace mau::host {
 
 using Clock = std::chrono::steady_clock;
 
+// The longest time ahead that the host schedules, in seconds (about 31 years): far beyond
+// any session, and far within the clock's count of nanoseconds, which overflows at about
+// 292 years.
+inline constexpr double kMaxScheduleSeconds = 1e9;
+
+// seconds as a clock duration. False, converting nothing, for a value that is not a number
+// from 0 to kMaxScheduleSeconds.
+bool ToClockDuration(double seconds, Clock::duration* out);
+
 class HostRuntime {
  public:
   // Receives each log line of the plug-in (level 0..3, the text without a trailing

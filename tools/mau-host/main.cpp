@@ -4,12 +4,20 @@
 //
 //   mau-host [--plugin PATH] --resources DIR [--session FILE] [--speed X] [--linger SECONDS]
 //            [--stats]
+//
+// Exit status: 0 when the session played in full; 2 for a usage error, a resource folder
+// or session that cannot be read, a plug-in that cannot be loaded, or a session with a
+// rejected line (reported after the whole session has played); 3 when the plug-in did not
+// start; 130 after Ctrl+C (SIGINT) and 143 after SIGTERM, once the plug-in has stopped.
 #include <atomic>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,14 +44,22 @@ constexpr const char* kUsage =
     "usage: mau-host [--plugin PATH] --resources DIR [--session FILE] [--speed X]\n"
     "                [--linger SECONDS] [--stats]\n";
 
-std::atomic<bool> g_interrupted{false};
+// The exit status an interrupt asks for; 0 until one arrives. Only the first one counts.
+std::atomic<int> g_interruptStatus{0};
 
+// A finite number, the whole text.
 bool ParseNumber(const char* text, double* out) {
   char* end = nullptr;
   const double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(value >= 0)) return false;
+  if (end == text || *end != '\0' || !std::isfinite(value)) return false;
   *out = value;
   return true;
+}
+
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", seconds);
+  return text;
 }
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
@@ -74,8 +90,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       }
     } else if (arg == "--linger") {
       if ((v = value("--linger")) == nullptr) return false;
-      if (!ParseNumber(v, &options->linger)) {
-        *error = "--linger needs a number of seconds";
+      if (!ParseNumber(v, &options->linger) || options->linger < 0 ||
+          options->linger > mau::host::kMaxScheduleSeconds) {
+        *error = "--linger needs a number of seconds from 0 to " +
+                 SecondsText(mau::host::kMaxScheduleSeconds);
         return false;
       }
     } else if (arg == "--stats") {
@@ -90,6 +108,12 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   }
   if (options->resources.empty()) {
     *error = "--resources is required";
+    return false;
+  }
+  if (options->linger / options->speed > mau::host::kMaxScheduleSeconds) {
+    *error = "--linger " + SecondsText(options->linger) + " at --speed " +
+             SecondsText(options->speed) + " lasts more than " +
+             SecondsText(mau::host::kMaxScheduleSeconds) + " seconds";
     return false;
   }
   return true;
@@ -119,8 +143,29 @@ void Print(int level, std::string_view text) {
   std::fflush(stderr);
 }
 
-Clock::duration Seconds(double seconds) {
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+// The time from the plug-in's start at which a step plays, at the chosen speed. False, with
+// the reason in error, when it lies beyond what the host schedules.
+bool StepTime(const mau::host::SessionStep& step, double speed, Clock::duration* out,
+              std::string* error) {
+  if (mau::host::ToClockDuration(step.at / speed, out)) return true;
+  *error = "session line " + std::to_string(step.line) + ": at " + SecondsText(step.at) +
+           (speed != 1 ? " at --speed " + SecondsText(speed) : std::string()) + " lies more than " +
+           SecondsText(mau::host::kMaxScheduleSeconds) + " seconds ahead";
+  return false;
+}
+
+// A session line turned into a step to play at its time; an error when it was rejected.
+struct TimedStep {
+  std::optional<mau::host::SessionStep> step;
+  Clock::duration at{};
+  std::string error;
+};
+
+TimedStep ParseLine(const std::string& line, int number, double speed) {
+  mau::host::SessionLine parsed = mau::host::ParseSessionLine(line, number);
+  TimedStep timed{std::move(parsed.step), {}, std::move(parsed.error)};
+  if (timed.step && !StepTime(*timed.step, speed, &timed.at, &timed.error)) timed.step.reset();
+  return timed;
 }
 
 void PrintStats(const MemoryStats& s) {
@@ -132,15 +177,46 @@ void PrintStats(const MemoryStats& s) {
   std::fflush(stdout);
 }
 
-std::vector<mau::host::SessionStep> ReadSession(std::istream& in) {
-  std::vector<mau::host::SessionStep> steps;
+// Reads the session file's steps, reporting and counting each rejected line. False, with
+// the reason in error, when the file cannot be read.
+bool ReadSession(const std::string& path, double speed, std::vector<TimedStep>* steps,
+                 int* rejected, std::string* error) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    *error = "cannot read the session " + path + ": it is a folder";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot read the session " + path;
+    return false;
+  }
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
-    mau::host::SessionLine parsed = mau::host::ParseSessionLine(line, number);
-    if (!parsed.error.empty()) Print(-1, parsed.error + " (skipped)");
-    if (parsed.step) steps.push_back(std::move(*parsed.step));
+    TimedStep timed = ParseLine(line, number, speed);
+    if (!timed.error.empty()) {
+      Print(-1, timed.error + " (skipped)");
+      ++*rejected;
+    }
+    if (timed.step) steps->push_back(std::move(timed));
   }
-  return steps;
+  if (in.bad()) {
+    *error = "cannot read the session " + path;
+    return false;
+  }
+  return true;
+}
+
+// Why the resources folder cannot serve, or empty when it can.
+std::string CheckResourceFolder(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(folder, ec);
+  if (status.type() == std::filesystem::file_type::directory) return {};
+  if (status.type() == std::filesystem::file_type::not_found) {
+    return "the resource folder " + folder + " does not exist";
+  }
+  if (ec) return "cannot read the resource folder " + folder + ": " + ec.message();
+  return "the resource folder " + folder + " is not a folder";
 }
 
 }  // namespace
@@ -156,25 +232,30 @@ int main(int argc, char** argv) {
     options.plugin =
         mau::host::ExecutableFolder() + "/" + mau::host::PluginLibrary::DefaultFileName();
   }
-
-  std::vector<mau::host::SessionStep> steps;
-  if (!options.session.empty()) {
-    std::ifstream in(options.session);
-    if (!in) {
-      std::fprintf(stderr, "mau-host: cannot read the session %s\n", options.session.c_str());
-      return 2;
-    }
-    steps = ReadSession(in);
+  // Everything the command line names is checked before the plug-in is loaded.
+  if (error = CheckResourceFolder(options.resources); !error.empty()) {
+    Print(-1, error);
+    return 2;
+  }
+  int rejected = 0;  // session lines reported and skipped
+  std::vector<TimedStep> steps;
+  if (!options.session.empty() &&
+      !ReadSession(options.session, options.speed, &steps, &rejected, &error)) {
+    Print(-1, error);
+    return 2;
   }
 
   mau::host::ResourceStore store(options.resources);
   mau::host::HostRuntime host(store, Print);
   if (!host.Load(options.plugin, &error)) {
-    std::fprintf(stderr, "mau-host: %s\n", error.c_str());
+    Print(-1, error);
     return 2;
   }
-  mau::host::OnInterrupt([] { g_interrupted = true; });
-  const auto interrupted = [] { return g_interrupted.load(); };
+  mau::host::OnInterrupt([](int status) {
+    int none = 0;
+    g_interruptStatus.compare_exchange_strong(none, status);
+  });
+  const auto interrupted = [] { return g_interruptStatus.load() != 0; };
 
   const Clock::time_point start = Clock::now();
   const bool started = host.Start();
@@ -182,33 +263,49 @@ int main(int argc, char** argv) {
 
   bool finished = false;  // the script or the input has ended
   if (started && !options.session.empty()) {
-    for (const mau::host::SessionStep& step : steps) {
-      host.RunUntil(start + Seconds(step.at / options.speed), interrupted);
-      if (g_interrupted) break;
-      host.Apply(step);
+    for (const TimedStep& timed : steps) {
+      host.RunUntil(start + timed.at, interrupted);
+      if (interrupted()) break;
+      host.Apply(*timed.step);
     }
-    finished = !g_interrupted;
+    finished = !interrupted();
   } else if (started) {
-    // Standard input: apply each line as it arrives.
+    // Standard input: apply each line as it arrives. The posted work runs on this thread,
+    // which alone counts the rejected lines.
     std::atomic<bool> endOfInput{false};
-    std::thread reader([&host, &endOfInput] {
+    const double speed = options.speed;
+    std::thread reader([&host, &endOfInput, &rejected, speed] {
       std::string line;
       for (int number = 1; std::getline(std::cin, line); ++number) {
-        mau::host::SessionLine parsed = mau::host::ParseSessionLine(line, number);
-        host.Post([&host, parsed = std::move(parsed)] {
-          if (!parsed.error.empty()) Print(-1, parsed.error + " (skipped)");
-          if (parsed.step) host.Apply(*parsed.step);
+        host.Post([&host, &rejected, timed = ParseLine(line, number, speed)] {
+          if (!timed.error.empty()) {
+            Print(-1, timed.error + " (skipped)");
+            ++rejected;
+          }
+          if (timed.step) host.Apply(*timed.step);
         });
       }
       host.Post([&endOfInput] { endOfInput = true; });
     });
     reader.detach();  // a reader blocked on input must not keep the host from exiting
-    host.RunUntil(Clock::time_point::max(), [&] { return endOfInput || g_interrupted; });
-    finished = endOfInput;
+    host.RunUntil(Clock::time_point::max(), [&] { return endOfInput || interrupted(); });
+    finished = endOfInput && !interrupted();
   }
-  if (finished) host.RunUntil(Clock::now() + Seconds(options.linger / options.speed), interrupted);
+  if (finished) {
+    Clock::duration linger{};
+    mau::host::ToClockDuration(options.linger / options.speed, &linger);  // checked with options
+    host.RunUntil(Clock::now() + linger, interrupted);
+  }
 
   if (options.stats) PrintStats(host.Stats());
+  if (interrupted()) Print(-1, "interrupted: stopping the plug-in");
   host.Stop();
-  return started ? 0 : 3;
+  if (const int status = g_interruptStatus.load(); status != 0) return status;
+  if (!started) return 3;
+  if (rejected > 0) {
+    Print(-1, std::to_string(rejected) +
+                  (rejected == 1 ? " session line was" : " session lines were") + " rejected");
+    return 2;
+  }
+  return 0;
 }

@@ -28,9 +28,12 @@ class PluginLibrary {
   LoadPluginFn export_ = nullptr;
 };
 
-// Calls handler once when the user interrupts the program (Ctrl+C). The handler runs on
-// a thread of the operating system's choice and must only set a flag.
-void OnInterrupt(void (*handler)());
+// Calls handler when the user interrupts the program or asks it to end, with the exit
+// status that reports it: 130 for SIGINT (Ctrl+C, and Ctrl+Break on Windows), 143 for
+// SIGTERM (and the console window closing on Windows). A second SIGINT or SIGTERM ends
+// the program at once. The handler runs in a signal handler or on a thread of the
+// operating system's choice and must only set an atomic flag.
+void OnInterrupt(void (*handler)(int status));
 
 // The folder of the running executable, for finding the plug-in built beside it.
 std::string ExecutableFolder();

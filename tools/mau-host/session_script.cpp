@@ -38,38 +38,43 @@ SessionLine ParseSessionLine(std::string_view text, int line) {
   if (first == std::string_view::npos) return result;
 
   rapidjson::Document document;
+  // Parsing a (pointer, length) skips a UTF-8 byte-order mark, as a file written by an
+  // editor on Windows starts with.
   document.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
   const std::string where = "session line " + std::to_string(line) + ": ";
+  const auto reject = [&](const std::string& why) {
+    result.error = where + why;
+    return result;
+  };
   if (document.HasParseError()) {
-    result.error = where + "not valid JSON (" + GetParseError_En(document.GetParseError()) +
-                   " at offset " + std::to_string(document.GetErrorOffset()) + ")";
-    return result;
+    return reject(std::string("not valid JSON (") + GetParseError_En(document.GetParseError()) +
+                  " at offset " + std::to_string(document.GetErrorOffset()) + ")");
   }
-  if (!document.IsObject()) {
-    result.error = where + "not a JSON object";
-    return result;
-  }
-  if (NestsTooDeeply(document)) {
-    result.error = where + "nests too deeply";
-    return result;
-  }
+  if (!document.IsObject()) return reject("not a JSON object");
+  if (NestsTooDeeply(document)) return reject("nests too deeply");
   const auto uri = document.FindMember("uri");
-  if (uri == document.MemberEnd() || !uri->value.IsString()) {
-    result.error = where + "lacks \"uri\"";
-    return result;
-  }
+  if (uri == document.MemberEnd()) return reject("lacks \"uri\"");
+  if (!uri->value.IsString()) return reject("uri must be a string");
   SessionStep step;
   step.line = line;
-  step.uri = uri->value.GetString();
-  if (const auto at = document.FindMember("at");
-      at != document.MemberEnd() && at->value.IsNumber()) {
+  step.uri.assign(uri->value.GetString(), uri->value.GetStringLength());
+  if (const auto at = document.FindMember("at"); at != document.MemberEnd()) {
+    // JSON has no infinity or NaN: a number here is finite.
+    if (!at->value.IsNumber() || at->value.GetDouble() < 0) {
+      return reject("at must be a number of seconds, 0 or more");
+    }
     step.at = at->value.GetDouble();
   }
   if (const auto del = document.FindMember("delete"); del != document.MemberEnd()) {
-    step.remove = del->value.IsBool() && del->value.GetBool();
+    if (!del->value.IsBool()) return reject("delete must be true or false");
+    step.remove = del->value.GetBool();
   }
-  step.dataJson = "null";
-  if (const auto data = document.FindMember("data"); data != document.MemberEnd()) {
+  const auto data = document.FindMember("data");
+  if (step.remove) {
+    if (data != document.MemberEnd()) return reject("has both \"data\" and \"delete\": true");
+    step.dataJson = "null";
+  } else {
+    if (data == document.MemberEnd()) return reject("lacks \"data\" (or \"delete\": true)");
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     data->value.Accept(writer);

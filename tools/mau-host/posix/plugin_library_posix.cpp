@@ -37,17 +37,20 @@ void PluginLibrary::Unload() {
 const char* PluginLibrary::DefaultFileName() { return "libmau-discord-rp.so"; }
 
 namespace {
-void (*g_interrupt)() = nullptr;
-void OnSignal(int) {
-  if (g_interrupt != nullptr) g_interrupt();
+void (*g_interrupt)(int) = nullptr;
+void OnSignal(int signal) {
+  if (g_interrupt != nullptr) g_interrupt(128 + signal);
 }
 }  // namespace
 
-void OnInterrupt(void (*handler)()) {
+void OnInterrupt(void (*handler)(int status)) {
   g_interrupt = handler;
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
+  // SA_RESETHAND: the next signal of the kind ends the program, for a plug-in that does
+  // not stop. SA_RESTART: a thread blocked reading input goes on reading.
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }

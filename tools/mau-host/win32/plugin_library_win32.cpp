@@ -2,6 +2,7 @@
 // file.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "plugin_library.h"
@@ -49,17 +50,22 @@ void PluginLibrary::Unload() {
 const char* PluginLibrary::DefaultFileName() { return "mau-discord-rp.dll"; }
 
 namespace {
-void (*g_interrupt)() = nullptr;
+void (*g_interrupt)(int) = nullptr;
+std::atomic<bool> g_interruptedOnce{false};
+
 BOOL WINAPI OnConsoleEvent(DWORD type) {
-  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
-    if (g_interrupt != nullptr) g_interrupt();
-    return TRUE;
-  }
-  return FALSE;
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  // As on POSIX, a second interrupt ends the program at once.
+  if (g_interruptedOnce.exchange(true)) return FALSE;
+  if (g_interrupt != nullptr) g_interrupt(type == CTRL_CLOSE_EVENT ? 143 : 130);
+  // Windows ends the process as soon as the handler of a closing console returns: wait
+  // here (Windows allows a few seconds) while the main thread stops the plug-in and exits.
+  if (type == CTRL_CLOSE_EVENT) Sleep(INFINITE);
+  return TRUE;
 }
 }  // namespace
 
-void OnInterrupt(void (*handler)()) {
+void OnInterrupt(void (*handler)(int status)) {
   g_interrupt = handler;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
