@@ -578,6 +578,8 @@ RpcConnection::State ConnectionState() {
   return client.connection ? client.connection->state() : RpcConnection::State::Closed;
 }
 
+size_t OutputPending() { return client.connection ? client.connection->output_pending() : 0; }
+
 bool Subscribe(const char* event_name) { return mau::discord::Subscribe(event_name); }
 
 }  // namespace test_seam

@@ -4,6 +4,7 @@
 // Production code never includes this header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "discord/rpc_connection.h"
@@ -53,6 +54,10 @@ MailboxView ReadMailboxes();
 
 // Closed when the client is not running.
 RpcConnection::State ConnectionState();
+
+// Bytes waiting in the connection's output buffer because the channel took no more; 0
+// when the client is not running.
+size_t OutputPending();
 
 // The client's internal Subscribe: queues a SUBSCRIBE command; false when the queue is full.
 bool Subscribe(const char* event_name);
