@@ -1,5 +1,7 @@
 #include "discord/presence_rate_limit.h"
 
+#include <algorithm>
+
 #include "discord/rpc_connection.h"
 
 namespace mau::discord {
@@ -51,7 +53,8 @@ int64_t PresenceRateLimiter::NextSendAt(const PresenceRateLimit& limit, int64_t 
   if (limit.window_ms == 0 || recorded_ < limit.sends) return now;
   // The send `sends` places back must have left the window.
   const int32_t oldest = (next_ - limit.sends + kMaxSendsPerWindow) % kMaxSendsPerWindow;
-  return sends_[oldest] + limit.window_ms * kTicksPerMillisecond;
+  const int64_t margin_ms = std::min(kArrivalMarginMs, limit.window_ms / 4);
+  return sends_[oldest] + (limit.window_ms + margin_ms) * kTicksPerMillisecond;
 }
 
 void PresenceRateLimiter::RecordSend(const PresenceRateLimit& limit, int64_t now, bool held) {

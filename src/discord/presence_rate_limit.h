@@ -14,6 +14,11 @@
 //   held); if (limiter.resend_pending() && now >= limiter.resend_at() && Send(latest))
 //     limiter.RecordResend(now);
 //
+// A send is counted from when it went out, Discord counts from when it arrived, which is
+// a little later and not always by the same amount: so a held presence waits for the
+// window and a margin (a quarter of the window, at most 500 ms) before it goes, or
+// Discord could still count the send that leaves the window and drop it.
+//
 // Times are monotonic 100-nanosecond ticks. Threads: one thread at a time.
 #pragma once
 
@@ -24,6 +29,7 @@ namespace mau::discord {
 
 inline constexpr int32_t kMaxSendsPerWindow = 64;
 inline constexpr int32_t kMaxRateLimitMs = 3600 * 1000;
+inline constexpr int32_t kArrivalMarginMs = 500;
 
 struct PresenceRateLimit {
   // Presence commands per window, 1 to kMaxSendsPerWindow.
@@ -50,7 +56,8 @@ class PresenceRateLimiter {
   void Reset();
 
   // When the next presence may go out under `limit`: at or before `now` when it may go
-  // now, else the moment the oldest send that counts leaves the window.
+  // now, else the moment the oldest send that counts has left the window, and the
+  // arrival margin after it.
   [[nodiscard]] int64_t NextSendAt(const PresenceRateLimit& limit, int64_t now) const;
 
   // A new presence went out at `now`; `held` when the budget had kept it waiting.

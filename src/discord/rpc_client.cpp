@@ -120,6 +120,8 @@ struct ClientState {
   // the pending presence back.
   PresenceRateLimiter limiter;
   bool presence_held = false;
+  // Presence commands sent and counted, for tests to see; written by the I/O thread.
+  std::atomic<int32_t> presence_sends{0};
 
   // Filled and emptied by the I/O thread only.
   CommandSlot queue[kQueueSlots];
@@ -366,12 +368,14 @@ int64_t SendPresence(RpcConnection& connection) {
     // Counted from when it has gone: Discord counts from when it arrives.
     client.limiter.RecordSend(limit, Now(), client.presence_held);
     client.presence_held = false;
+    client.presence_sends.fetch_add(1, std::memory_order_release);
   } else if (client.limiter.resend_pending()) {
     const int64_t due = std::max(client.limiter.resend_at(), client.limiter.NextSendAt(limit, now));
     if (due > now) return due;
     switch (connection.Write(client.outgoing, client.outgoing_length)) {
       case RpcConnection::WriteResult::Queued:
         client.limiter.RecordResend(Now());
+        client.presence_sends.fetch_add(1, std::memory_order_release);
         break;
       case RpcConnection::WriteResult::Busy:
         return kNoDeadline;
@@ -561,7 +565,10 @@ void ResetClient() {
   client.limit_set_by_caller = false;
   client.limiter.Reset();
   client.presence_held = false;
+  client.presence_sends = 0;
 }
+
+int32_t PresenceSends() { return client.presence_sends.load(std::memory_order_acquire); }
 
 BackoffView ReadBackoff() {
   const int64_t next_attempt = client.next_attempt.load(std::memory_order_acquire);
@@ -578,7 +585,11 @@ RpcConnection::State ConnectionState() {
   return client.connection ? client.connection->state() : RpcConnection::State::Closed;
 }
 
-size_t OutputPending() { return client.connection ? client.connection->output_pending() : 0; }
+size_t OutputPending() { return client.connection ? client.connection->output_pending_seen() : 0; }
+
+size_t PartialFrameBytes() {
+  return client.connection ? client.connection->partial_frame_seen() : 0;
+}
 
 bool Subscribe(const char* event_name) { return mau::discord::Subscribe(event_name); }
 

@@ -55,9 +55,15 @@ MailboxView ReadMailboxes();
 // Closed when the client is not running.
 RpcConnection::State ConnectionState();
 
-// Bytes waiting in the connection's output buffer because the channel took no more; 0
-// when the client is not running.
+// How many presence commands the client has sent and counted against its rate limit since
+// the last ResetClient, re-sends included.
+int32_t PresenceSends();
+
+// Bytes waiting in the connection's output buffer because the channel took no more, and
+// bytes of an incoming frame still incomplete, as the I/O thread last left them; 0 when
+// the client is not running.
 size_t OutputPending();
+size_t PartialFrameBytes();
 
 // The client's internal Subscribe: queues a SUBSCRIBE command; false when the queue is full.
 bool Subscribe(const char* event_name);

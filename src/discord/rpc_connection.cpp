@@ -81,6 +81,9 @@ const JsonValue* RpcConnection::Read() {
   const State current = state();
   if (current != State::HandshakeSent && current != State::Ready) return nullptr;
   char* const frame = reinterpret_cast<char*>(&receive_frame_);
+  // Pings and pongs count like messages: a peer that floods them must not keep the
+  // caller from its other work, such as seeing a stop request.
+  int control_frames = 0;
   for (;;) {
     if (pong_pending_ && !QueuePong()) return nullptr;
 
@@ -113,6 +116,7 @@ const JsonValue* RpcConnection::Read() {
       if (received_ < total) continue;
     }
     received_ = 0;
+    partial_seen_.store(0, std::memory_order_relaxed);
     receive_frame_.payload[length] = '\0';
 
     switch (receive_frame_.opcode) {
@@ -128,14 +132,16 @@ const JsonValue* RpcConnection::Read() {
       case OP_PING:
         receive_frame_.opcode = OP_PONG;
         pong_pending_ = true;
-        continue;
+        break;
       default:  // OP_PONG
-        continue;
+        break;
     }
+    if (++control_frames == kMessagesPerStep) return nullptr;
   }
 }
 
 const JsonValue* RpcConnection::NothingYet() {
+  partial_seen_.store(received_, std::memory_order_relaxed);
   if (received_ != 0 &&
       clock_() - frame_started_at_ >= kPartialFrameTimeoutMs * kTicksPerMillisecond) {
     Fail(2, "Partial data in frame");
@@ -190,7 +196,9 @@ void RpcConnection::Flush() {
     output_begin_ = output_end_ = 0;
   } else if (clock_() - output_progress_at_ >= kWriteTimeoutMs * kTicksPerMillisecond) {
     Fail(3, "Write timed out");
+    return;
   }
+  output_seen_.store(output_end_ - output_begin_, std::memory_order_relaxed);
 }
 
 int64_t RpcConnection::NextTimeout() const {
@@ -230,6 +238,8 @@ void RpcConnection::Close() {
   received_ = 0;
   pong_pending_ = false;
   output_begin_ = output_end_ = 0;
+  partial_seen_.store(0, std::memory_order_relaxed);
+  output_seen_.store(0, std::memory_order_relaxed);
 }
 
 void RpcConnection::Fail(int32_t code, const char* message) {

@@ -112,9 +112,10 @@ class RpcConnection {
   void Open();
 
   // The next complete JSON message, answering pings on the way; nullptr when no complete
-  // message is waiting or when the connection failed (then it is Closed and on_closed was
-  // called). Bytes of an incomplete frame are kept for the next call. The message refers
-  // into the receive buffer and stays valid until the next Read, Open or Close.
+  // message is waiting, after kMessagesPerStep pings and pongs (the rest wait for the next
+  // call), or when the connection failed (then it is Closed and on_closed was called). Bytes of an
+  // incomplete frame are kept for the next call. The message refers into the receive buffer and
+  // stays valid until the next Read, Open or Close.
   [[nodiscard]] const JsonValue* Read();
 
   // Queues `bytes` as one OP_FRAME frame and hands the channel what it takes now. A failed
@@ -140,6 +141,10 @@ class RpcConnection {
   const char* application_id() const { return application_id_; }
   // Bytes queued for the peer and not yet taken by the channel.
   size_t output_pending() const { return output_end_ - output_begin_; }
+  // For another thread to look at (tests): output_pending() as the last Flush or Close
+  // left it, and the bytes of an incomplete incoming frame as the last Read left them.
+  size_t output_pending_seen() const { return output_seen_.load(std::memory_order_relaxed); }
+  size_t partial_frame_seen() const { return partial_seen_.load(std::memory_order_relaxed); }
 
  private:
   void Fail(int32_t code, const char* message);
@@ -177,6 +182,8 @@ class RpcConnection {
   char output_[kOutputCapacity];
   size_t output_begin_ = 0;
   size_t output_end_ = 0;
+  std::atomic<size_t> output_seen_{0};
+  std::atomic<size_t> partial_seen_{0};
   int64_t output_progress_at_ = 0;  // when the channel last took output, or it was queued
 };
 

@@ -22,21 +22,25 @@ TEST(PresenceRateLimitTest, BudgetCountsTheSendsOfTheLastWindow) {
   } cases[] = {
       {"nothing sent yet", discord, {}, 0, kNow},
       {"four sent: the fifth goes at once", discord, {0, 1000, 2000, 3000}, 3000, kNow},
-      {"five in a burst: the sixth waits for the first to leave",
+      {"five in a burst: the sixth waits for the first to leave, and 500 ms more",
        discord,
        {0, 0, 0, 0, 100},
        100,
-       20000},
-      {"the window has passed the first", discord, {0, 1000, 2000, 3000, 4000}, 20000, kNow},
-      {"then the second one counts", discord, {0, 1000, 2000, 3000, 4000, 20000}, 20000, 21000},
+       20500},
+      {"the window and the margin have passed the first",
+       discord,
+       {0, 1000, 2000, 3000, 4000},
+       20500,
+       kNow},
+      {"then the second one counts", discord, {0, 1000, 2000, 3000, 4000, 20000}, 20000, 21500},
       {"a quiet spell: at once", discord, {0, 1000, 2000, 3000, 4000}, 60000, kNow},
-      {"one in a second", {1, 1000, 0}, {5000}, 5200, 6000},
+      {"one in a second: a margin of a quarter second", {1, 1000, 0}, {5000}, 5200, 6250},
       {"no window: always at once", {1, 0, 0}, {0, 0, 0}, 0, kNow},
       {"the most sends a window may hold",
        {kMaxSendsPerWindow, 1000, 0},
        std::vector<int64_t>(kMaxSendsPerWindow, 7),
        7,
-       1007},
+       1257},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -105,7 +109,7 @@ TEST(PresenceRateLimitTest, ConvergenceResendsOnceAfterACloseOrHeldSend) {
   ASSERT_TRUE(limiter.resend_pending());
   limiter.RecordResend(16 * kSecond);
   EXPECT_FALSE(limiter.resend_pending());
-  EXPECT_EQ(limiter.NextSendAt(two_in_a_minute, 16 * kSecond), 61 * kSecond);
+  EXPECT_EQ(limiter.NextSendAt(two_in_a_minute, 16 * kSecond), 61 * kSecond + kSecond / 2);
 }
 
 TEST(PresenceRateLimitTest, LimitsAreCheckedForRange) {

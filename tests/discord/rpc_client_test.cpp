@@ -510,21 +510,29 @@ TEST_F(RpcClientTest, BudgetHoldsTheLatestPresenceAndConvergenceSendsItOnceMore)
   Connect();
   const int64_t t0 = clock_now;
   auto at = [&](int64_t ms) { clock_now = t0 + ms * kTicksPerMs; };
+  // The client records a send after writing it: the clock moves only once it has.
+  int sends = 0;
+  auto Next = [&] {
+    ReceivedActivity activity = NextActivity();
+    ++sends;
+    EXPECT_TRUE(test::WaitUntil([&] { return test_seam::PresenceSends() >= sends; }));
+    return activity;
+  };
   auto nothing_for_a_while = [&] { return !discord_->WaitForActivity(milliseconds(100)); };
   // `sent` goes once more exactly `ms` after t0, not a tick before.
   auto expect_resend_at = [&](int64_t ms, const ReceivedActivity& sent) {
     clock_now = t0 + ms * kTicksPerMs - 1;
     EXPECT_TRUE(nothing_for_a_while()) << "sent again before " << ms << " ms";
     at(ms);
-    EXPECT_EQ(NextActivity().payload, sent.payload) << "not sent again at " << ms << " ms";
+    EXPECT_EQ(Next().payload, sent.payload) << "not sent again at " << ms << " ms";
   };
 
   // Five in a burst go at once; a reset counts as a presence.
   RpcClient::ResetPresence();
-  EXPECT_TRUE(NextActivity().cleared);
+  EXPECT_TRUE(Next().cleared);
   for (const char* state : {"one", "two", "three", "four"}) {
     RpcClient::SetPresence(WithState(state));
-    EXPECT_EQ(NextActivity().state, state);
+    EXPECT_EQ(Next().state, state);
   }
   // The budget is spent: the next one waits, and a newer one replaces it.
   RpcClient::SetPresence(WithState("five"));
@@ -532,21 +540,23 @@ TEST_F(RpcClientTest, BudgetHoldsTheLatestPresenceAndConvergenceSendsItOnceMore)
   EXPECT_TRUE(nothing_for_a_while());
   at(15000);  // no convergence re-send of "four" while a newer presence waits
   EXPECT_TRUE(nothing_for_a_while());
-  at(20000);
-  const ReceivedActivity latest = NextActivity();
+  at(20499);  // the window, and a margin for the time the first took to arrive
+  EXPECT_TRUE(nothing_for_a_while());
+  at(20500);
+  const ReceivedActivity latest = Next();
   EXPECT_EQ(latest.state, "six");
 
   // It went at the edge of the window: once more 15 s later, and only once.
-  expect_resend_at(35000, latest);
+  expect_resend_at(35500, latest);
   at(100000);
   EXPECT_TRUE(nothing_for_a_while());
 
   // After a quiet spell the next goes at once; one close behind it is sent once more.
   RpcClient::SetPresence(WithState("seven"));
-  EXPECT_EQ(NextActivity().state, "seven");
+  EXPECT_EQ(Next().state, "seven");
   at(101000);
   RpcClient::SetPresence(WithState("eight"));
-  const ReceivedActivity eight = NextActivity();
+  const ReceivedActivity eight = Next();
   EXPECT_EQ(eight.state, "eight");
   expect_resend_at(116000, eight);
   EXPECT_EQ(discord_->connection_count(), 1);
@@ -670,8 +680,11 @@ TEST_F(RpcClientTest, ASilentDiscordDoesNotHideAWorkingOne) {
     ASSERT_TRUE(test::WaitUntil([&] {
       return five_bytes ? partial->handshaken() : silent->WaitForFrame(milliseconds(0)).has_value();
     })) << "the handshake reached name 0";
-    std::this_thread::sleep_for(milliseconds(50));
-    EXPECT_EQ(test_seam::ConnectionState(), RpcConnection::State::HandshakeSent);
+    // The clock moves only once the client has timed its handshake and taken in what came.
+    ASSERT_TRUE(WaitForState(RpcConnection::State::HandshakeSent));
+    if (five_bytes) {
+      ASSERT_TRUE(test::WaitUntil([] { return test_seam::PartialFrameBytes() == 5; }));
+    }
 
     timeout_clock += RpcConnection::kReadyTimeoutMs * kTicksPerMs;
     ASSERT_TRUE(WaitForState(RpcConnection::State::Ready));

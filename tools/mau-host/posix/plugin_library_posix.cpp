@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <string>
 
 #include "plugin_library.h"
@@ -38,7 +39,11 @@ const char* PluginLibrary::DefaultFileName() { return "libmau-discord-rp.so"; }
 
 namespace {
 void (*g_interrupt)(int) = nullptr;
+volatile std::sig_atomic_t g_interrupted = 0;
 void OnSignal(int signal) {
+  // A second SIGINT or SIGTERM, of either kind, ends a plug-in that does not stop.
+  if (g_interrupted != 0) _exit(128 + signal);
+  g_interrupted = 1;
   if (g_interrupt != nullptr) g_interrupt(128 + signal);
 }
 }  // namespace
@@ -48,9 +53,8 @@ void OnInterrupt(void (*handler)(int status)) {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  // SA_RESETHAND: the next signal of the kind ends the program, for a plug-in that does
-  // not stop. SA_RESTART: a thread blocked reading input goes on reading.
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  // SA_RESTART: a thread blocked reading input goes on reading.
+  action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
